@@ -1,0 +1,18 @@
+# Warnings and sanitizer flags for the project's own targets (not for the JUCE library).
+
+add_library(pelk_warnings INTERFACE)
+target_compile_options(pelk_warnings INTERFACE -Wall -Wextra)
+
+if(PELK_SANITIZE STREQUAL "address")
+    set(PELK_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(PELK_SANITIZE STREQUAL "thread")
+    set(PELK_SANITIZER_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT PELK_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "PELK_SANITIZE must be empty, address or thread")
+endif()
+
+if(PELK_SANITIZER_FLAGS)
+    # Everything, JUCE included, is built with the sanitizer so that reports cover the whole process.
+    add_compile_options(${PELK_SANITIZER_FLAGS})
+    add_link_options(${PELK_SANITIZER_FLAGS})
+endif()

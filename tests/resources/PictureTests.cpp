@@ -1,0 +1,193 @@
+// The embedded panel pictures: each decodes to its size, is an opaque 8-bit indexed PNG, pairs of
+// resolutions match, and the lit pictures differ from their unlit partners only where a widget shows them.
+
+#include "BinaryData.h"
+#include "PngChunks.h"
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <vector>
+
+namespace
+{
+struct Picture
+{
+    const char* name;
+    const unsigned char* data;
+    int size;
+    int width, height;
+};
+
+#define PELK_PICTURE(n, w, h)                                                                                \
+    Picture                                                                                                  \
+    {                                                                                                        \
+        "temp_binary_data_" #n, ORVBIN::temp_binary_data_##n, ORVBIN::temp_binary_data_##n##Size, w, h       \
+    }
+
+const std::vector<Picture>& allPictures()
+{
+    static const std::vector<Picture> pictures = {
+        PELK_PICTURE(2, 522, 424), PELK_PICTURE(3, 522, 424),  PELK_PICTURE(4, 157, 161),
+        PELK_PICTURE(6, 314, 322), PELK_PICTURE(7, 314, 322),  PELK_PICTURE(8, 226, 348),
+        PELK_PICTURE(9, 226, 348), PELK_PICTURE(10, 452, 696), PELK_PICTURE(11, 452, 696),
+        PELK_PICTURE(12, 11, 17),  PELK_PICTURE(13, 11, 17),   PELK_PICTURE(14, 22, 33),
+        PELK_PICTURE(15, 22, 33),  PELK_PICTURE(17, 534, 212),
+    };
+    return pictures;
+}
+
+const Picture& picture(int number)
+{
+    const auto name = "temp_binary_data_" + std::to_string(number);
+    for (const auto& p : allPictures())
+        if (name == p.name)
+            return p;
+    throw std::runtime_error("no picture " + name);
+}
+
+juce::Image decode(const Picture& p)
+{
+    return juce::ImageCache::getFromMemory(p.data, p.size);
+}
+} // namespace
+
+TEST(Pictures, EachDecodesToItsSizeWithEveryPixelOpaque)
+{
+    for (const auto& p : allPictures())
+    {
+        SCOPED_TRACE(p.name);
+        const auto image = decode(p);
+        ASSERT_TRUE(image.isValid());
+        EXPECT_EQ(image.getWidth(), p.width);
+        EXPECT_EQ(image.getHeight(), p.height);
+
+        juce::MemoryInputStream stream(p.data, size_t(p.size), false);
+        juce::PNGImageFormat png;
+        EXPECT_TRUE(png.canUnderstand(stream));
+
+        int translucent = 0;
+        for (int y = 0; y < image.getHeight(); ++y)
+            for (int x = 0; x < image.getWidth(); ++x)
+                translucent += image.getPixelAt(x, y).getAlpha() != 255 ? 1 : 0;
+        EXPECT_EQ(translucent, 0);
+    }
+}
+
+TEST(Pictures, EachIsAnOpaqueEightBitIndexedPngWithNothingAfterIend)
+{
+    for (const auto& p : allPictures())
+        EXPECT_EQ(pelk::test::checkIndexedOpaquePng(p.data, size_t(p.size)), "") << p.name;
+}
+
+TEST(Pictures, FormCheckRejectsFilesOfAnotherForm)
+{
+    // An RGBA PNG as JUCE writes it, and a valid indexed picture with extra bytes or a tRNS chunk.
+    juce::Image rgba(juce::Image::ARGB, 4, 4, true);
+    juce::MemoryOutputStream written;
+    ASSERT_TRUE(juce::PNGImageFormat().writeImageToStream(rgba, written));
+    EXPECT_NE(pelk::test::checkIndexedOpaquePng(written.getData(), written.getDataSize()), "");
+
+    const auto& thumb = picture(12);
+    juce::MemoryBlock trailing(thumb.data, size_t(thumb.size));
+    trailing.append("\0", 1);
+    EXPECT_EQ(pelk::test::checkIndexedOpaquePng(trailing.getData(), trailing.getSize()),
+              "1 bytes after IEND");
+
+    // tRNS with a valid CRC inserted right after IHDR (8 + 25 bytes).
+    const uint8_t trns[] = {0, 0, 0, 1, 't', 'R', 'N', 'S', 0, 0x40, 0xe6, 0xd8, 0x66};
+    juce::MemoryBlock withTrns(thumb.data, 33);
+    withTrns.append(trns, sizeof(trns));
+    withTrns.append(thumb.data + 33, size_t(thumb.size - 33));
+    EXPECT_EQ(pelk::test::checkIndexedOpaquePng(withTrns.getData(), withTrns.getSize()), "has a tRNS chunk");
+}
+
+TEST(Pictures, EachLargePictureIsTwiceItsSmallPartner)
+{
+    // The thumbs are 11 x 17 and 22 x 33: twice the width, and the large thumb one row short of twice
+    // the height, so that it has a middle row.
+    struct Pair
+    {
+        int small, large, heightShortfall;
+    };
+    const Pair pairs[] = {{8, 10, 0}, {9, 11, 0}, {4, 6, 0}, {12, 14, 1}, {13, 15, 1}};
+    for (const auto& pair : pairs)
+    {
+        SCOPED_TRACE(std::to_string(pair.small) + " / " + std::to_string(pair.large));
+        const auto a = decode(picture(pair.small));
+        const auto b = decode(picture(pair.large));
+        EXPECT_EQ(a.getWidth() * 2, b.getWidth());
+        EXPECT_EQ(a.getHeight() * 2 - pair.heightShortfall, b.getHeight());
+    }
+}
+
+namespace
+{
+// Inclusive pixel ranges inside which a lit picture may differ from its unlit partner.
+struct LitRegion
+{
+    int x0, x1, y0, y1;
+    bool contains(int x, int y) const { return x >= x0 && x <= x1 && y >= y0 && y <= y1; }
+};
+
+struct LitPair
+{
+    int unlit, lit;
+    std::vector<LitRegion> regions;
+};
+
+const std::vector<LitPair>& litPairs()
+{
+    static const std::vector<LitPair> pairs = {
+        // 2x panel: MUTE in, MUTE out, ENABLE REC, TO OUTPUT, the first meter track.
+        {10,
+         11,
+         {{79, 150, 514, 551},
+          {299, 370, 514, 551},
+          {35, 155, 626, 653},
+          {292, 412, 626, 653},
+          {66, 79, 146, 427}}},
+        // 1x panel, the same controls.
+        {8,
+         9,
+         {{40, 74, 258, 274},
+          {150, 184, 258, 274},
+          {18, 77, 314, 325},
+          {147, 205, 314, 325},
+          {34, 39, 74, 212}}},
+        // Loopback: the off and on buttons.
+        {6, 7, {{16, 53, 99, 136}, {16, 53, 207, 244}}},
+    };
+    return pairs;
+}
+} // namespace
+
+TEST(Pictures, LitPicturesDifferFromTheirPartnersOnlyInsideTheLitRegions)
+{
+    for (const auto& pair : litPairs())
+    {
+        SCOPED_TRACE(std::to_string(pair.unlit) + " / " + std::to_string(pair.lit));
+        const auto unlit = decode(picture(pair.unlit));
+        const auto lit = decode(picture(pair.lit));
+        ASSERT_EQ(unlit.getBounds(), lit.getBounds());
+
+        int outside = 0;
+        std::vector<int> differing(pair.regions.size(), 0);
+        for (int y = 0; y < unlit.getHeight(); ++y)
+            for (int x = 0; x < unlit.getWidth(); ++x)
+            {
+                if (unlit.getPixelAt(x, y) == lit.getPixelAt(x, y))
+                    continue;
+                bool inside = false;
+                for (size_t r = 0; r < pair.regions.size(); ++r)
+                    if (pair.regions[r].contains(x, y))
+                    {
+                        ++differing[r];
+                        inside = true;
+                    }
+                if (!inside && ++outside <= 5)
+                    ADD_FAILURE() << "pixel (" << x << ", " << y << ") differs outside the lit regions";
+            }
+        EXPECT_EQ(outside, 0);
+    }
+}

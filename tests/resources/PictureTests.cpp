@@ -189,5 +189,120 @@ TEST(Pictures, LitPicturesDifferFromTheirPartnersOnlyInsideTheLitRegions)
                     ADD_FAILURE() << "pixel (" << x << ", " << y << ") differs outside the lit regions";
             }
         EXPECT_EQ(outside, 0);
+        for (size_t r = 0; r < pair.regions.size(); ++r)
+            EXPECT_GT(differing[r], 0) << "lit region " << r << " is not lit";
+    }
+}
+
+namespace
+{
+enum class Expect
+{
+    dark,    // every pixel dark (perceived brightness below 0.3): white text and the drawn dots show on it
+    light,   // every pixel light (above 0.5)
+    uniform, // every pixel the same colour: nothing drawn there
+};
+
+struct Probe
+{
+    std::vector<int> pictures;
+    LitRegion area; // inclusive pixel ranges
+    Expect expect;
+    const char* what;
+};
+
+// Where the widgets drawn over the art rely on what lies beneath them.
+const std::vector<Probe>& probes()
+{
+    static const std::vector<Probe> table = {
+        {{10, 11}, {36, 110, 462, 487}, Expect::dark, "read-out In L"},
+        {{10, 11}, {119, 193, 462, 487}, Expect::dark, "read-out In R"},
+        {{10, 11}, {254, 328, 462, 487}, Expect::dark, "read-out Out L"},
+        {{10, 11}, {337, 411, 462, 487}, Expect::dark, "read-out Out R"},
+        {{8, 9}, {19, 54, 232, 243}, Expect::dark, "read-out In L"},
+        {{8, 9}, {60, 95, 232, 243}, Expect::dark, "read-out In R"},
+        {{8, 9}, {128, 163, 232, 243}, Expect::dark, "read-out Out L"},
+        {{8, 9}, {169, 204, 232, 243}, Expect::dark, "read-out Out R"},
+
+        // Fader slots under the thumbs' centres over their whole travel, the field beside them.
+        {{10, 11}, {99, 100, 145, 432}, Expect::dark, "slot In L"},
+        {{10, 11}, {133, 134, 145, 432}, Expect::dark, "slot In R"},
+        {{10, 11}, {317, 318, 145, 432}, Expect::dark, "slot Out L"},
+        {{10, 11}, {351, 352, 145, 432}, Expect::dark, "slot Out R"},
+        {{10, 11}, {92, 92, 145, 432}, Expect::light, "field beside slot In L"},
+        {{8, 9}, {49, 49, 72, 215}, Expect::dark, "slot In L"},
+        {{8, 9}, {66, 66, 72, 215}, Expect::dark, "slot In R"},
+        {{8, 9}, {158, 158, 72, 215}, Expect::dark, "slot Out L"},
+        {{8, 9}, {175, 175, 72, 215}, Expect::dark, "slot Out R"},
+        {{8, 9}, {45, 45, 72, 215}, Expect::light, "field beside slot In L"},
+
+        // Knob body, dark wherever the knob's dot can be drawn, inside a light ring.
+        {{10, 11}, {224, 228, 606, 678}, Expect::dark, "knob body, vertical"},
+        {{10, 11}, {190, 262, 640, 644}, Expect::dark, "knob body, horizontal"},
+        {{10, 11}, {200, 252, 616, 668}, Expect::dark, "knob body, centre"},
+        {{10, 11}, {225, 226, 602, 602}, Expect::light, "knob ring, top"},
+        {{8, 9}, {112, 113, 303, 339}, Expect::dark, "knob body, vertical"},
+        {{8, 9}, {95, 131, 320, 321}, Expect::dark, "knob body, horizontal"},
+        {{8, 9}, {112, 113, 301, 301}, Expect::light, "knob ring, top"},
+
+        // The window's corner resizer covers this corner.
+        {{10, 11}, {417, 451, 661, 695}, Expect::uniform, "resizer corner"},
+        {{8, 9}, {208, 225, 330, 347}, Expect::uniform, "resizer corner"},
+
+        // Loopback: the plain dots at the six route ends (their dark rims).
+        {{6, 7}, {95, 95, 97, 97}, Expect::dark, "dot hardware 1"},
+        {{6, 7}, {95, 95, 141, 141}, Expect::dark, "dot hardware 2"},
+        {{6, 7}, {95, 95, 205, 205}, Expect::dark, "dot virtual playback 5"},
+        {{6, 7}, {95, 95, 249, 249}, Expect::dark, "dot virtual playback 6"},
+        {{6, 7}, {263, 263, 203, 203}, Expect::dark, "dot virtual recording 5"},
+        {{6, 7}, {263, 263, 248, 248}, Expect::dark, "dot virtual recording 6"},
+
+        // About box: the version text is drawn in mid grey into a plain light area.
+        {{17}, {275, 474, 186, 205}, Expect::uniform, "version text area"},
+        {{17}, {275, 474, 186, 205}, Expect::light, "version text area"},
+
+        // Thumbs: the dark line across the middle row, lighter cap rows beside it.
+        {{14, 15}, {1, 20, 16, 16}, Expect::dark, "thumb middle line"},
+        {{14, 15}, {2, 19, 14, 14}, Expect::light, "thumb cap"},
+        {{12, 13}, {1, 9, 8, 8}, Expect::dark, "thumb middle line"},
+        {{12, 13}, {2, 8, 7, 7}, Expect::light, "thumb cap"},
+    };
+    return table;
+}
+} // namespace
+
+TEST(Pictures, ControlsSitWhereTheWidgetsAreLaidOver)
+{
+    for (const auto& probe : probes())
+        for (int number : probe.pictures)
+        {
+            SCOPED_TRACE(std::string(probe.what) + " in temp_binary_data_" + std::to_string(number));
+            const auto image = decode(picture(number));
+            const auto first = image.getPixelAt(probe.area.x0, probe.area.y0);
+            int wrong = 0;
+            for (int y = probe.area.y0; y <= probe.area.y1; ++y)
+                for (int x = probe.area.x0; x <= probe.area.x1; ++x)
+                {
+                    const auto c = image.getPixelAt(x, y);
+                    const float b = c.getPerceivedBrightness();
+                    const bool ok = probe.expect == Expect::dark    ? b < 0.3f
+                                    : probe.expect == Expect::light ? b > 0.5f
+                                                                    : c == first;
+                    if (!ok && ++wrong <= 3)
+                        ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << c.toDisplayString(false)
+                                      << ", brightness " << b;
+                }
+            EXPECT_EQ(wrong, 0);
+        }
+}
+
+TEST(Pictures, LinkedThumbsAreAmberAndNormalThumbsGrey)
+{
+    for (const auto& [normal, linked] : {std::pair{12, 13}, std::pair{14, 15}})
+    {
+        const auto n = decode(picture(normal)).getPixelAt(5, 3);
+        const auto l = decode(picture(linked)).getPixelAt(5, 3);
+        EXPECT_LT(std::abs(int(n.getRed()) - int(n.getBlue())), 20) << normal;
+        EXPECT_GT(int(l.getRed()) - int(l.getBlue()), 80) << linked;
     }
 }

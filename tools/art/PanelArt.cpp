@@ -481,15 +481,15 @@ void drawRoutingMatrix(Graphics& g, bool lit)
 
     const char* inputs[] = {"HW IN 1", "HW IN 2", "PLAY 1", "PLAY 2", "PLAY 3", "PLAY 4", "PLAY 5", "PLAY 6"};
     const char* outputs[] = {"OUT 1", "OUT 2", "REC 1", "REC 2", "REC 3", "REC 4", "REC 5", "REC 6"};
-    const float left = 130, top = 100, cell = 44;
+    const float left = 130, top = 100, cell = 44, rowPitch = 38;
     const auto labelFont = face(11, true, 0.06f);
 
-    groupPanel(g, {left - 8, top - 8, cell * 8 + 16, cell * 7 + 16 + 8});
+    groupPanel(g, {left - 8, top - 8, cell * 8 + 16, rowPitch * 7 + 36});
     for (int c = 0; c < 8; ++c)
         text(g, outputs[c], {left + cell * float(c) - 4, top - 40, cell + 8, 24}, labelFont, ink);
     for (int r = 0; r < 8; ++r)
     {
-        const float y = top + cell * float(r) * 0.875f;
+        const float y = top + rowPitch * float(r);
         text(g, inputs[r], {24, y - 2, 96, 24}, labelFont, ink, juce::Justification::centredRight);
         for (int c = 0; c < 8; ++c)
         {
@@ -518,23 +518,29 @@ void drawInterfaceIllustration(Graphics& g)
 
     // Top face in perspective, then the front plate.
     juce::Path top;
-    top.startNewSubPath(298, 66);
-    top.lineTo(492, 66);
-    top.lineTo(474, 30);
-    top.lineTo(316, 30);
+    top.startNewSubPath(294, 67);
+    top.lineTo(496, 67);
+    top.lineTo(482, 38);
+    top.lineTo(308, 38);
     top.closeSubPath();
-    g.setGradientFill(juce::ColourGradient(Colour(0xffe9ebee), 0, 30, Colour(0xffc7cbd0), 0, 66, false));
+    g.setGradientFill(juce::ColourGradient(Colour(0xffe4e7ea), 0, 38, Colour(0xffc2c6cb), 0, 67, false));
     g.fillPath(top);
     g.setColour(Colour(0xff8d9196));
     g.strokePath(top, juce::PathStrokeType(1.0f, juce::PathStrokeType::curved));
-    orvalisLogo(g, {395, 48}, 5, 8, Colour(0xff7b8086), Colour(0xffdfe2e5));
+    orvalisLogo(g, {395, 53}, 5, 8, Colour(0xff7b8086), Colour(0xffdfe2e5));
 
+    // Rubber feet, then the front plate with a light edge along its top.
+    g.setColour(Colour(0xff2a2d30));
+    g.fillRoundedRectangle(306, 162, 22, 7, 2);
+    g.fillRoundedRectangle(462, 162, 22, 7, 2);
     const Rectangle<float> front{292, 66, 206, 100};
     g.setColour(Colour(0xff7f8389));
     g.fillRoundedRectangle(front, 6);
     g.setGradientFill(juce::ColourGradient(ground.brighter(0.08f), 0, front.getY(), ground.darker(0.1f), 0,
                                            front.getBottom(), false));
     g.fillRoundedRectangle(front.reduced(1.5f), 5);
+    g.setColour(juce::Colours::white.withAlpha(0.8f));
+    g.fillRect(front.getX() + 5, front.getY() + 1.5f, front.getWidth() - 10, 1.0f);
 
     text(g, "Pelk", {302, 72, 40, 16}, face(13, true), ink, juce::Justification::centredLeft);
     text(g, "VOD", {302 + face(13, true).getStringWidthFloat("Pelk "), 72, 40, 16}, face(13, true),

@@ -1,0 +1,2 @@
+// Placeholder until the simulated machine lands.
+#include "SimControl.h"

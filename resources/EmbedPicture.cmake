@@ -16,7 +16,7 @@ foreach(i RANGE 15)
 endforeach()
 string(REGEX REPLACE "(${sixteen})" "\\1\n    " bytes "${bytes}")
 
-file(WRITE "${OUTPUT}.tmp"
+file(WRITE "${OUTPUT}"
 "// Generated from ${file_name} by EmbedPicture.cmake; do not edit.
 #include \"BinaryData.h\"
 
@@ -28,5 +28,3 @@ extern const unsigned char ${NAME}[] = {
 extern const int ${NAME}Size = ${size};
 } // namespace ORVBIN
 ")
-file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
-file(REMOVE "${OUTPUT}.tmp")

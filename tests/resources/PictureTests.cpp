@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace
@@ -14,25 +17,35 @@ namespace
 struct Picture
 {
     const char* name;
+    const char* file; // under resources/images
     const unsigned char* data;
     int size;
     int width, height;
 };
 
-#define PELK_PICTURE(n, w, h)                                                                                \
+#define PELK_PICTURE(n, file, w, h)                                                                          \
     Picture                                                                                                  \
     {                                                                                                        \
-        "temp_binary_data_" #n, ORVBIN::temp_binary_data_##n, ORVBIN::temp_binary_data_##n##Size, w, h       \
+        "temp_binary_data_" #n, file, ORVBIN::temp_binary_data_##n, ORVBIN::temp_binary_data_##n##Size, w, h \
     }
 
 const std::vector<Picture>& allPictures()
 {
     static const std::vector<Picture> pictures = {
-        PELK_PICTURE(2, 522, 424), PELK_PICTURE(3, 522, 424),  PELK_PICTURE(4, 157, 161),
-        PELK_PICTURE(6, 314, 322), PELK_PICTURE(7, 314, 322),  PELK_PICTURE(8, 226, 348),
-        PELK_PICTURE(9, 226, 348), PELK_PICTURE(10, 452, 696), PELK_PICTURE(11, 452, 696),
-        PELK_PICTURE(12, 11, 17),  PELK_PICTURE(13, 11, 17),   PELK_PICTURE(14, 22, 33),
-        PELK_PICTURE(15, 22, 33),  PELK_PICTURE(17, 534, 212),
+        PELK_PICTURE(2, "routing-matrix.png", 522, 424),
+        PELK_PICTURE(3, "routing-matrix-lit.png", 522, 424),
+        PELK_PICTURE(4, "loopback-1x.png", 157, 161),
+        PELK_PICTURE(6, "loopback-2x.png", 314, 322),
+        PELK_PICTURE(7, "loopback-lit-2x.png", 314, 322),
+        PELK_PICTURE(8, "panel-background-1x.png", 226, 348),
+        PELK_PICTURE(9, "panel-face-1x.png", 226, 348),
+        PELK_PICTURE(10, "panel-background-2x.png", 452, 696),
+        PELK_PICTURE(11, "panel-face-2x.png", 452, 696),
+        PELK_PICTURE(12, "thumb-1x.png", 11, 17),
+        PELK_PICTURE(13, "thumb-linked-1x.png", 11, 17),
+        PELK_PICTURE(14, "thumb-2x.png", 22, 33),
+        PELK_PICTURE(15, "thumb-linked-2x.png", 22, 33),
+        PELK_PICTURE(17, "about.png", 534, 212),
     };
     return pictures;
 }
@@ -71,6 +84,18 @@ TEST(Pictures, EachDecodesToItsSizeWithEveryPixelOpaque)
             for (int x = 0; x < image.getWidth(); ++x)
                 translucent += image.getPixelAt(x, y).getAlpha() != 255 ? 1 : 0;
         EXPECT_EQ(translucent, 0);
+    }
+}
+
+TEST(Pictures, EachArrayHoldsTheCommittedFileAsItIsNow)
+{
+    // The build regenerates an array whenever its PNG changes; a stale array would differ here.
+    const juce::File folder(PELK_PICTURE_FOLDER);
+    for (const auto& p : allPictures())
+    {
+        juce::MemoryBlock onDisk;
+        ASSERT_TRUE(folder.getChildFile(p.file).loadFileAsData(onDisk)) << p.file;
+        EXPECT_TRUE(onDisk == juce::MemoryBlock(p.data, size_t(p.size))) << p.name << " is not " << p.file;
     }
 }
 

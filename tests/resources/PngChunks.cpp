@@ -1,5 +1,6 @@
 #include "PngChunks.h"
 
+#include <algorithm>
 #include <array>
 
 namespace pelk::test

@@ -1,0 +1,102 @@
+#pragma once
+
+// Helpers shared by the widget tests: the panel's fader set-up, the embedded thumb pictures, renders
+// written as PNG files for a person to look at, and pumping the message loop.
+
+#include "BinaryData.h"
+#include "SliderLookAndFeel2.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace widgettest
+{
+inline juce::Image embeddedPicture(const unsigned char* data, int size)
+{
+    return juce::ImageCache::getFromMemory(data, size);
+}
+
+// Fills the thumb table as the panel does: 1x pictures at resolution 0, 2x at 1 and 2; then sizes the
+// thumbs to 22 x 33.
+inline void loadPanelThumbs(OrvSliderLookAndFeel2& look)
+{
+    const auto normal1x = embeddedPicture(ORVBIN::temp_binary_data_12, ORVBIN::temp_binary_data_12Size);
+    const auto linked1x = embeddedPicture(ORVBIN::temp_binary_data_13, ORVBIN::temp_binary_data_13Size);
+    const auto normal2x = embeddedPicture(ORVBIN::temp_binary_data_14, ORVBIN::temp_binary_data_14Size);
+    const auto linked2x = embeddedPicture(ORVBIN::temp_binary_data_15, ORVBIN::temp_binary_data_15Size);
+
+    const juce::Image byResolution[3][2] = {{normal1x, linked1x}, {normal2x, linked2x}, {normal2x, linked2x}};
+
+    for (int r = 0; r < 3; ++r)
+    {
+        look.thumbSources[0][r] = byResolution[r][0];
+        look.thumbSources[1][r] = byResolution[r][0];
+        look.thumbSources[2][r] = byResolution[r][1];
+    }
+
+    look.resizeKnobImages(22, 33);
+}
+
+// A level fader as the panel sets it up: vertical, no text box, -60..0 dB in 0.5 dB steps, wheel on,
+// no snapping to the pointer.
+inline void setUpPanelFader(juce::Slider& slider, juce::LookAndFeel& look)
+{
+    slider.setSliderStyle(juce::Slider::LinearVertical);
+    slider.setTextBoxStyle(juce::Slider::NoTextBox, true, 0, 0);
+    slider.setRange(-60.0, 0.0, 0.5);
+    slider.setLookAndFeel(&look);
+    slider.setScrollWheelEnabled(true);
+    slider.setSliderSnapsToMousePosition(false);
+}
+
+// Writes an image into the build folder's renders/ directory, scaled up without smoothing so that
+// single pixels can be seen.
+inline void saveRender(const juce::Image& image, const juce::String& name, int zoom = 4)
+{
+    const juce::File dir(PELK_RENDER_DIR);
+    dir.createDirectory();
+
+    juce::Image big(juce::Image::ARGB, juce::jmax(1, image.getWidth() * zoom),
+                    juce::jmax(1, image.getHeight() * zoom), true);
+    {
+        juce::Graphics g(big);
+        g.fillCheckerBoard(big.getBounds().toFloat(), 8.0f, 8.0f, juce::Colour(0xffe0e0e0),
+                           juce::Colour(0xffc8c8c8));
+        g.setImageResamplingQuality(juce::Graphics::lowResamplingQuality);
+        g.drawImageTransformed(image, juce::AffineTransform::scale((float) zoom));
+    }
+
+    const auto file = dir.getChildFile(name + ".png");
+    file.deleteFile();
+    juce::FileOutputStream out(file);
+    juce::PNGImageFormat().writeImageToStream(big, out);
+}
+
+// Without a window manager X reports harmless errors (atoms of window-manager hints that do not exist);
+// the default Xlib handler would end the process. A JUCE application installs a quiet handler itself;
+// a test has no application object, so it does this here.
+inline void ignoreXErrors()
+{
+    using Handler = int (*)(void*, void*);
+    using SetHandler = Handler (*)(Handler);
+    static juce::DynamicLibrary x11("libX11.so.6");
+
+    if (auto* setHandler = (SetHandler) x11.getFunction("XSetErrorHandler"))
+        setHandler([](void*, void*) { return 0; });
+}
+
+inline void pump(int milliseconds)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(milliseconds);
+}
+
+// True when every pixel of `part` equals the pixel of `whole` at `offset`.
+inline bool samePixels(const juce::Image& whole, juce::Point<int> offset, const juce::Image& part)
+{
+    for (int y = 0; y < part.getHeight(); ++y)
+        for (int x = 0; x < part.getWidth(); ++x)
+            if (whole.getPixelAt(offset.x + x, offset.y + y) != part.getPixelAt(x, y))
+                return false;
+
+    return true;
+}
+} // namespace widgettest

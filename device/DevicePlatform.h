@@ -1,0 +1,4 @@
+// The platform services that device access calls.
+#pragma once
+
+#include "Platform.h"

@@ -12,7 +12,7 @@ io_iterator_t gRawRemovedIter = 0;
 IONotificationPortRef gNotifyPort = nullptr;
 
 // Registry entry of the service whose device is held in gUSBdevice; 0 when unknown.
-uint64_t gHeldEntryID = 0;
+UInt64 gHeldEntryID = 0;
 
 void closeAndRelease(IOUSBDeviceInterface** device)
 {
@@ -31,14 +31,6 @@ void forgetHeldDevice()
     gHeldEntryID = 0;
 }
 
-uint64_t registryEntryID(io_service_t service)
-{
-    uint64_t entryID = 0;
-    if (IORegistryEntryGetRegistryEntryID(service, &entryID) != kIOReturnSuccess)
-        return 0;
-    return entryID;
-}
-
 void drainRemoved(io_iterator_t iterator)
 {
     deviceLog(stdout, "Raw Device Removed called....\n");
@@ -46,7 +38,7 @@ void drainRemoved(io_iterator_t iterator)
     bool heldDeviceLeft = false;
     while (io_service_t service = IOIteratorNext(iterator))
     {
-        const uint64_t entryID = registryEntryID(service);
+        const UInt64 entryID = registryEntryID(service);
         // A removal whose entry cannot be told counts as the held device.
         if (entryID == 0 || gHeldEntryID == 0 || entryID == gHeldEntryID)
             heldDeviceLeft = true;
@@ -89,7 +81,7 @@ bool configureDevice(IOUSBDeviceInterface** device)
 
 void addService(io_service_t service)
 {
-    const uint64_t entryID = registryEntryID(service);
+    const UInt64 entryID = registryEntryID(service);
 
     IOCFPlugInInterface** plugIn = nullptr;
     SInt32 score = 0;
@@ -171,6 +163,14 @@ bool setIdentifier(CFMutableDictionaryRef dictionary, CFStringRef key, SInt32 va
     return true;
 }
 } // namespace
+
+UInt64 registryEntryID(io_service_t service)
+{
+    UInt64 entryID = 0;
+    if (IORegistryEntryGetRegistryEntryID(service, &entryID) != kIOReturnSuccess)
+        return 0;
+    return entryID;
+}
 
 void RawDeviceRemoved(void*, io_iterator_t iterator)
 {

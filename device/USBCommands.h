@@ -44,5 +44,8 @@ void RawDeviceRemoved(void* reference, io_iterator_t iterator);
 // Opens an interface that has arrived on the raw road but whose arrival has not been handled yet.
 // Does nothing while a device is held or before the road is registered.
 void OpenPendingRawDevice();
+// The registry entry identifier of a service (present or terminated); 0 when it cannot be read.
+UInt64 registryEntryID(io_service_t service);
+
 // Withdraws the raw road's notifications and gives back its port and iterators.
 void UnregisterRawDeviceCallBacks();

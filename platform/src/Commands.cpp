@@ -1,0 +1,408 @@
+// The text command language of the simulator and its front ends: the C++ call, the set-up file and the
+// control pipe named by the environment.
+
+#include "World.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::sim
+{
+namespace
+{
+struct ParseError
+{
+    std::string message;
+};
+
+// Words separated by blanks; a double-quoted part (key="two words") keeps its blanks, quotes removed.
+std::vector<std::string> tokens(const std::string& line)
+{
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < line.size())
+    {
+        if (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')
+        {
+            ++i;
+            continue;
+        }
+        std::string word;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '\n')
+        {
+            if (line[i] == '"')
+            {
+                const size_t end = line.find('"', i + 1);
+                if (end == std::string::npos)
+                    throw ParseError{"unterminated quote"};
+                word += line.substr(i + 1, end - i - 1);
+                i = end + 1;
+            }
+            else
+                word += line[i++];
+        }
+        out.push_back(word);
+    }
+    return out;
+}
+
+double number(const std::string& text, const char* what)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || errno != 0 || !std::isfinite(value))
+        throw ParseError{std::string("bad ") + what + " '" + text + "'"};
+    return value;
+}
+
+long integer(const std::string& text, const char* what, int base, long low, long high)
+{
+    std::string digits = text;
+    if (base == 16 && (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0))
+        digits = digits.substr(2);
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(digits.c_str(), &end, base);
+    if (digits.empty() || digits[0] == '+' || (base == 16 && digits[0] == '-') ||
+        end != digits.c_str() + digits.size() || errno != 0 || value < low || value > high)
+        throw ParseError{std::string("bad ") + what + " '" + text + "'"};
+    return value;
+}
+
+// key=value arguments; every key must be one of the allowed ones and appear at most once.
+std::map<std::string, std::string> options(const std::vector<std::string>& words, size_t first,
+                                           const std::vector<std::string>& allowed)
+{
+    std::map<std::string, std::string> out;
+    for (size_t i = first; i < words.size(); ++i)
+    {
+        const size_t eq = words[i].find('=');
+        const std::string key = eq == std::string::npos ? words[i] : words[i].substr(0, eq);
+        if (eq == std::string::npos || std::find(allowed.begin(), allowed.end(), key) == allowed.end())
+            throw ParseError{"unexpected argument '" + words[i] + "'"};
+        if (!out.emplace(key, words[i].substr(eq + 1)).second)
+            throw ParseError{"repeated argument '" + key + "'"};
+    }
+    return out;
+}
+
+void arity(const std::vector<std::string>& words, size_t count, const char* usage)
+{
+    if (words.size() != count)
+        throw ParseError{std::string("usage: ") + usage};
+}
+
+Direction direction(const std::string& word, const char* usage)
+{
+    if (word == "in")
+        return Direction::input;
+    if (word == "out")
+        return Direction::output;
+    throw ParseError{std::string("usage: ") + usage};
+}
+
+bool onOff(const std::string& word, const char* usage)
+{
+    if (word == "on")
+        return true;
+    if (word == "off")
+        return false;
+    throw ParseError{std::string("usage: ") + usage};
+}
+
+AudioObjectID audioDevice(Direction d)
+{
+    const AudioObjectID id = interfaceAudioDevice(d);
+    if (id == 0)
+        throw ParseError{"the interface's audio devices are not present"};
+    return id;
+}
+
+std::string triText(Tri t)
+{
+    return t == Tri::on ? "on" : (t == Tri::off ? "off" : "unknown");
+}
+
+std::string stateLine()
+{
+    const InterfaceState s = interfaceState();
+    return "hp=" + triText(s.headphone) + " rec=" + triText(s.record) + " loopback=" + triText(s.loopback) +
+           " monvol=" + (s.monitorVolumeDb ? std::to_string(*s.monitorVolumeDb) : std::string("unknown")) +
+           " plugged=" + (s.plugged ? "yes" : "no");
+}
+
+std::string run(const std::vector<std::string>& w)
+{
+    const std::string& verb = w[0];
+    if (verb == "plug")
+    {
+        auto o = options(w, 1, {"audio-at"});
+        PlugOptions plugOptions;
+        if (o.count("audio-at"))
+            plugOptions.audioAtRun =
+                o["audio-at"] == "never" ? 0 : int(integer(o["audio-at"], "audio-at", 10, 1, 1000000));
+        if (!plug(kInterface, plugOptions))
+            throw ParseError{"the interface is already plugged in"};
+        return "ok";
+    }
+    if (verb == "unplug")
+    {
+        arity(w, 1, "unplug");
+        if (!unplug(kInterface))
+            throw ParseError{"the interface is not plugged in"};
+        return "ok";
+    }
+    if (verb == "plug-other")
+    {
+        const char* usage = "plug-other vid=<hex> pid=<hex> vendor=\"<text>\" product=\"<text>\"";
+        auto o = options(w, 1, {"vid", "pid", "vendor", "product"});
+        if (o.size() != 4)
+            throw ParseError{std::string("usage: ") + usage};
+        const auto vid = UInt16(integer(o["vid"], "vid", 16, 0, 0xFFFF));
+        const auto pid = UInt16(integer(o["pid"], "pid", 16, 0, 0xFFFF));
+        plug(addUsbDevice(otherDeviceSpec(vid, pid, o["vendor"], o["product"])));
+        return "ok";
+    }
+    if (verb == "vol" || verb == "mute")
+    {
+        const char* usage = verb == "vol" ? "vol in|out 1|2 <dB>" : "mute in|out 1|2 on|off";
+        arity(w, 4, usage);
+        const Direction d = direction(w[1], usage);
+        const auto element = UInt32(integer(w[2], "channel", 10, 1, 2));
+        if (verb == "vol")
+        {
+            const double db = number(w[3], "dB");
+            if (db < -100 || db > 0)
+                throw ParseError{"dB out of range (-100 to 0)"};
+            setVolumeDb(audioDevice(d), d, element, Float32(db));
+        }
+        else
+        {
+            const bool on = onOff(w[3], usage);
+            setMute(audioDevice(d), d, element, on);
+        }
+        return "ok";
+    }
+    if (verb == "rate")
+    {
+        const char* usage = "rate in|out|both <Hz>";
+        arity(w, 3, usage);
+        if (w[1] != "in" && w[1] != "out" && w[1] != "both")
+            throw ParseError{std::string("usage: ") + usage};
+        const double hz = number(w[2], "rate");
+        if (hz <= 0)
+            throw ParseError{"rate must be above 0"};
+        const AudioObjectID in = w[1] != "out" ? audioDevice(Direction::input) : 0;
+        const AudioObjectID out = w[1] != "in" ? audioDevice(Direction::output) : 0;
+        if (in != 0)
+            setRate(in, hz);
+        if (out != 0 && out != in)
+            setRate(out, hz);
+        return "ok";
+    }
+    if (verb == "sleep" || verb == "wake")
+    {
+        arity(w, 1, verb.c_str());
+        verb == "sleep" ? systemSleep(true) : systemWake(false);
+        return "ok";
+    }
+    if (verb == "usbfail")
+    {
+        const char* usage = "usbfail nth=<n>|next|off [status=<hex>]";
+        if (w.size() < 2 || w.size() > 3)
+            throw ParseError{std::string("usage: ") + usage};
+        UsbFailRule rule;
+        if (w[1] == "next")
+            rule.when = UsbFailRule::When::next;
+        else if (w[1] == "off")
+            rule.when = UsbFailRule::When::off;
+        else if (w[1].rfind("nth=", 0) == 0)
+        {
+            rule.when = UsbFailRule::When::nth;
+            rule.n = int(integer(w[1].substr(4), "nth", 10, 1, 1000000));
+        }
+        else
+            throw ParseError{std::string("usage: ") + usage};
+        if (w.size() == 3)
+        {
+            auto o = options(w, 2, {"status"});
+            rule.status = IOReturn(UInt32(integer(o["status"], "status", 16, 1, 0xFFFFFFFFL)));
+        }
+        failUsbRequests(rule);
+        return "ok";
+    }
+    if (verb == "set")
+    {
+        const char* usage = "set hp|rec|loopback on|off, or set monvol <dB>";
+        arity(w, 3, usage);
+        InterfaceState s = interfaceState();
+        if (w[1] == "monvol")
+            s.monitorVolumeDb = int(integer(w[2], "monvol", 10, -110, 0));
+        else
+        {
+            const Tri value = onOff(w[2], usage) ? Tri::on : Tri::off;
+            if (w[1] == "hp")
+                s.headphone = value;
+            else if (w[1] == "rec")
+                s.record = value;
+            else if (w[1] == "loopback")
+                s.loopback = value;
+            else
+                throw ParseError{std::string("usage: ") + usage};
+        }
+        setInterfaceState(s.headphone, s.record, s.loopback, s.monitorVolumeDb);
+        return "ok";
+    }
+    if (verb == "state")
+    {
+        arity(w, 1, "state");
+        return stateLine();
+    }
+    throw ParseError{"unknown command '" + verb + "'"};
+}
+
+// ---- Control pipe ----
+
+std::atomic<bool> stopPipe{false};
+std::thread pipeThread;
+
+void appendLine(const std::string& path, const std::string& line)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    const std::string text = line + "\n";
+    ssize_t written = ::write(fd, text.data(), text.size());
+    (void) written;
+    ::close(fd);
+}
+
+void readPipe(int fd, std::string replyPath)
+{
+    std::string pending;
+    char buffer[512];
+    while (!stopPipe.load())
+    {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            continue;
+        pending.append(buffer, size_t(n));
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos)
+        {
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (line.find_first_not_of(" \t\r") == std::string::npos)
+                continue;
+            const std::string reply = command(line);
+            if (reply != "ok")
+                appendLine(replyPath, reply);
+        }
+    }
+    ::close(fd);
+}
+
+std::string startPipe(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+    {
+        if (::mkfifo(path.c_str(), 0600) != 0)
+            return "error: cannot create the control pipe " + path;
+    }
+    else if (!S_ISFIFO(st.st_mode))
+        return "error: " + path + " is not a named pipe";
+    // Read and write: the pipe then never reads as ended while no writer has it open.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return "error: cannot open the control pipe " + path;
+    const std::string replyPath = path + ".out";
+    const int out = ::open(replyPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out >= 0)
+        ::close(out);
+    stopPipe = false;
+    pipeThread = std::thread(readPipe, fd, replyPath);
+    return {};
+}
+} // namespace
+
+std::string command(const std::string& line)
+{
+    try
+    {
+        const auto words = tokens(line);
+        if (words.empty())
+            return "error: empty command";
+        return run(words);
+    }
+    catch (const ParseError& e)
+    {
+        return "error: " + e.message;
+    }
+}
+
+std::vector<std::string> startFromEnvironment()
+{
+    stopFromEnvironment();
+    std::vector<std::string> errors;
+    const auto env = [](const char* name) { return std::string(std::getenv(name) ? std::getenv(name) : ""); };
+    Config config;
+    config.clock = Clock::real;
+    config.mainLoop = MainLoop::juce;
+    config.journalPath = env("PELK_SIM_JOURNAL");
+    reset(config);
+
+    const std::string start = env("PELK_SIM_START");
+    if (start.empty() || start == "plugged")
+        plug();
+    else if (start != "absent")
+    {
+        errors.push_back("error: PELK_SIM_START must be plugged or absent");
+        plug();
+    }
+
+    if (const std::string setup = env("PELK_SIM_SETUP"); !setup.empty())
+    {
+        std::ifstream file(setup);
+        if (!file)
+            errors.push_back("error: cannot read " + setup);
+        std::string line;
+        for (int number = 1; std::getline(file, line); ++number)
+        {
+            if (line.find_first_not_of(" \t\r") == std::string::npos ||
+                line[line.find_first_not_of(" \t")] == '#')
+                continue;
+            const std::string reply = command(line);
+            if (reply.rfind("error: ", 0) == 0)
+                errors.push_back(setup + ":" + std::to_string(number) + ": " + reply);
+        }
+    }
+
+    if (const std::string control = env("PELK_SIM_CONTROL"); !control.empty())
+        if (std::string error = startPipe(control); !error.empty())
+            errors.push_back(error);
+    return errors;
+}
+
+void stopFromEnvironment()
+{
+    if (pipeThread.joinable())
+    {
+        stopPipe = true;
+        pipeThread.join();
+    }
+    shutdownNotifications(500);
+}
+
+} // namespace platform::sim

@@ -1,2 +1,0 @@
-// Placeholder until the simulated machine lands.
-#include "SimControl.h"

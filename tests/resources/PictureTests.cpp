@@ -226,6 +226,7 @@ enum class Expect
     dark,    // every pixel dark (perceived brightness below 0.3): white text and the drawn dots show on it
     light,   // every pixel light (above 0.5)
     uniform, // every pixel the same colour: nothing drawn there
+    drawn,   // not all the same colour: something is drawn there
 };
 
 struct Probe
@@ -285,6 +286,8 @@ const std::vector<Probe>& probes()
         // About box: the version text is drawn in mid grey into a plain light area.
         {{17}, {275, 474, 186, 205}, Expect::uniform, "version text area"},
         {{17}, {275, 474, 186, 205}, Expect::light, "version text area"},
+        {{17}, {59, 196, 140, 159}, Expect::drawn, "web address in the link area"},
+        {{17}, {109, 149, 166, 188}, Expect::drawn, "close button in the close area"},
 
         // Thumbs: the dark line across the middle row, lighter cap rows beside it.
         {{14, 15}, {1, 20, 16, 16}, Expect::dark, "thumb middle line"},
@@ -304,19 +307,25 @@ TEST(Pictures, ControlsSitWhereTheWidgetsAreLaidOver)
             SCOPED_TRACE(std::string(probe.what) + " in temp_binary_data_" + std::to_string(number));
             const auto image = decode(picture(number));
             const auto first = image.getPixelAt(probe.area.x0, probe.area.y0);
-            int wrong = 0;
+            int wrong = 0, differentFromFirst = 0;
             for (int y = probe.area.y0; y <= probe.area.y1; ++y)
                 for (int x = probe.area.x0; x <= probe.area.x1; ++x)
                 {
                     const auto c = image.getPixelAt(x, y);
                     const float b = c.getPerceivedBrightness();
-                    const bool ok = probe.expect == Expect::dark    ? b < 0.3f
-                                    : probe.expect == Expect::light ? b > 0.5f
-                                                                    : c == first;
+                    differentFromFirst += c != first ? 1 : 0;
+                    const bool ok = probe.expect == Expect::dark      ? b < 0.3f
+                                    : probe.expect == Expect::light   ? b > 0.5f
+                                    : probe.expect == Expect::uniform ? c == first
+                                                                      : true;
                     if (!ok && ++wrong <= 3)
                         ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << c.toDisplayString(false)
                                       << ", brightness " << b;
                 }
+            if (probe.expect == Expect::drawn)
+            {
+                EXPECT_GT(differentFromFirst, 0) << "nothing drawn";
+            }
             EXPECT_EQ(wrong, 0);
         }
 }

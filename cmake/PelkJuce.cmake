@@ -10,8 +10,7 @@ target_link_libraries(pelk_juce
         juce::juce_graphics
         juce::juce_gui_basics
     PUBLIC
-        juce::juce_recommended_config_flags
-        juce::juce_recommended_lto_flags)
+        juce::juce_recommended_config_flags)
 
 target_compile_definitions(pelk_juce
     PUBLIC

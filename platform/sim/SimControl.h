@@ -156,7 +156,9 @@ enum class Step
     setConfiguration,      // SetConfiguration
     properties,            // IORegistryEntryCreateCFProperties on a present service
     propertiesOnTerminate, // IORegistryEntryCreateCFProperties on a terminated service
-    powerRegistration      // IORegisterForSystemPower returns 0
+    powerRegistration,     // IORegisterForSystemPower returns 0
+    deviceInfo // GetDeviceVendor/Product/ReleaseNumber, GetNumberOfConfigurations (and GetLocationID,
+               // GetConfiguration) fail with the status and leave their output unwritten
 };
 // The step fails with status (where the call returns one) for count calls (-1: until cleared), on device
 // (kAnyDevice: every device; ignored for steps not tied to a device).
@@ -193,7 +195,8 @@ std::vector<AudioObjectID> audioDevices(); // the device list in service order
 bool setVolumeDb(AudioObjectID device, Direction direction, UInt32 element, Float32 decibels);
 bool setVolumeScalar(AudioObjectID device, Direction direction, UInt32 element, Float32 scalar);
 bool setMute(AudioObjectID device, Direction direction, UInt32 element, bool muted);
-bool setRate(AudioObjectID device, Float64 rate); // any finite rate above 0
+bool setRate(AudioObjectID device, Float64 rate);          // any finite rate above 0
+bool setRateUnchecked(AudioObjectID device, Float64 rate); // any value, NaN, 0 and negatives included
 bool setDataSource(AudioObjectID device, Direction direction, UInt32 source);
 bool setPlayThru(AudioObjectID device, Direction direction, UInt32 on);
 // Queues one listener delivery carrying exactly these addresses.

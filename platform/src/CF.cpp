@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -41,11 +42,7 @@ Object::Object(Kind k, bool constant) : kind(k), immortal(constant)
     liveSet().insert(this);
 }
 
-Object::~Object()
-{
-    std::lock_guard<std::mutex> lock(liveMutex());
-    liveSet().erase(this);
-}
+Object::~Object() = default;
 
 const Object* live(CFTypeRef ref)
 {
@@ -78,8 +75,23 @@ void release(const Object* object)
 {
     if (object->immortal)
         return;
-    if (object->refs.fetch_sub(1) == 1)
-        delete object;
+    if (object->refs.fetch_sub(1) != 1)
+        return;
+    // The memory is kept a while, so that a released pointer is not soon mistaken for a new object.
+    static auto* quarantine = new std::deque<const Object*>;
+    const Object* oldest = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(liveMutex());
+        liveSet().erase(object);
+        quarantine->push_back(object);
+        if (quarantine->size() > 4096)
+        {
+            oldest = quarantine->front();
+            quarantine->pop_front();
+        }
+    }
+    const_cast<Object*>(object)->dispose();
+    delete oldest;
 }
 
 bool equal(const Object* a, const Object* b)
@@ -119,9 +131,11 @@ bool equal(const Object* a, const Object* b)
     return false;
 }
 
-Dictionary::~Dictionary()
+void Dictionary::dispose()
 {
-    for (auto& [key, value] : entries)
+    auto old = std::move(entries);
+    entries.clear();
+    for (auto& [key, value] : old)
     {
         release(key);
         release(value);

@@ -22,6 +22,7 @@ struct Object
 {
     Object(Kind k, bool constant = false);
     virtual ~Object();
+    virtual void dispose() {} // gives back what the object holds, when its last reference goes
     const Kind kind;
     const bool immortal;
     mutable std::atomic<int> refs{1};
@@ -47,7 +48,7 @@ struct Number : Object
 struct Dictionary : Object
 {
     Dictionary() : Object(Kind::dictionary) {}
-    ~Dictionary() override;
+    void dispose() override;
     const Object* find(const Object* key) const;
     void set(const Object* key, const Object* value); // retains both
     std::vector<std::pair<const Object*, const Object*>> entries;

@@ -321,7 +321,7 @@ OSStatus AudioObjectGetPropertyDataSize(AudioObjectID object, const AudioObjectP
 OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress* address, UInt32,
                                     const void*, UInt32* ioSize, void* outData)
 {
-    if (address == nullptr || ioSize == nullptr || outData == nullptr)
+    if (address == nullptr || ioSize == nullptr || (outData == nullptr && *ioSize > 0))
         return illegal("AudioObjectGetPropertyData: null address, size or buffer");
     Lock lock(mutex());
     World& w = world();
@@ -336,7 +336,8 @@ OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPrope
         w.shrinkNext = 0;
         if (*ioSize < count * sizeof(AudioObjectID))
             return kAudioHardwareBadPropertySizeError;
-        std::memcpy(outData, w.deviceList.data(), count * sizeof(AudioObjectID));
+        if (count > 0)
+            std::memcpy(outData, w.deviceList.data(), count * sizeof(AudioObjectID));
         *ioSize = UInt32(count * sizeof(AudioObjectID));
         return 0;
     }

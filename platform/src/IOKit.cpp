@@ -197,6 +197,8 @@ template <typename T> IOReturn answer(void* self, T* out, const std::function<T(
     return withDevice(self,
                       [&](World& w, ComObject& c)
                       {
+                          if (auto fault = takeFault(w, Step::deviceInfo, c.device))
+                              return *fault;
                           *out = value(w, c);
                           return kIOReturnSuccess;
                       });
@@ -294,10 +296,11 @@ IOReturn deviceRequest(void* self, IOUSBDevRequest* request)
             const bool hasData = request->wLength >= 1 && (request->bmRequestType & 0x80) == 0;
             const UInt8 data = hasData ? *static_cast<const UInt8*>(request->pData) : 0;
             record.data = hasData ? data : -1;
-            record.thread = currentThreadRole();
+            record.thread = roleLocked(w);
             request->wLenDone = 0;
 
             IOReturn status = kIOReturnSuccess;
+            bool deliver = false;
             if (dead(w, c))
                 status = kIOReturnNoDevice;
             else if (!c.open)
@@ -308,22 +311,17 @@ IOReturn deviceRequest(void* self, IOUSBDevRequest* request)
                 const bool isCommand =
                     std::memcmp(setup, commandSetup, 8) == 0 && specOf(w, c).decodesCommands;
                 const bool fail = failsNow(w, data, hasData);
-                if (fail && w.failRule.delivered && isCommand)
-                    feedDecoder(w, data);
-                if (fail)
-                    status = w.failRule.status;
-                else if (!isCommand)
-                    status = kIOUSBPipeStalled;
-                else
-                {
-                    feedDecoder(w, data);
+                deliver = isCommand && (!fail || w.failRule.delivered);
+                status = fail ? w.failRule.status : (isCommand ? kIOReturnSuccess : kIOUSBPipeStalled);
+                if (status == kIOReturnSuccess)
                     request->wLenDone = request->wLength;
-                }
             }
             record.status = status;
             w.requests.push_back(record);
             journalLine(w, "usb " + (hasData ? (data < 16 ? "0" : "") + hex(data) : std::string("-")) + " " +
                                hex(UInt32(status)));
+            if (deliver)
+                feedDecoder(w, data);
             return status;
         });
 }

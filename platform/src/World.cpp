@@ -312,7 +312,8 @@ void refreshInterfaceAudio(World& w)
 {
     if (w.interfaceAudioListed || w.interfaceIn == 0 || w.interfacePlug.audioAtRun <= 0)
         return;
-    if (w.discoveryRuns < w.interfacePlug.audioAtRun || now(w) < w.plugTimeMs + w.interfacePlug.audioDelayMs)
+    if ((w.interfacePlug.audioAtRun > 1 && w.discoveryRuns < w.interfacePlug.audioAtRun) ||
+        now(w) < w.plugTimeMs + w.interfacePlug.audioDelayMs)
         return;
     w.interfaceAudioListed = true;
     w.deviceList.push_back(w.interfaceIn);
@@ -595,8 +596,11 @@ bool setMute(AudioObjectID device, Direction direction, UInt32 element, bool mut
 
 bool setRate(AudioObjectID device, Float64 rate)
 {
-    if (!std::isfinite(rate) || rate <= 0)
-        return false;
+    return std::isfinite(rate) && rate > 0 && setRateUnchecked(device, rate);
+}
+
+bool setRateUnchecked(AudioObjectID device, Float64 rate)
+{
     return onDevice(device,
                     [&](World& w, AudioDevice& d)
                     {
@@ -875,18 +879,27 @@ bool shutdownNotifications(int timeoutMs)
 
 std::string currentThreadRole()
 {
-    {
-        Lock lock(mutex());
-        if (isMainThread(world()))
-            return "main";
-    }
+    Lock lock(mutex());
+    return roleLocked(world());
+}
+
+} // namespace platform::sim
+namespace platform::sim::detail
+{
+std::string roleLocked(const World& w)
+{
+    if (isMainThread(w))
+        return "main";
     if (threadRole != nullptr)
         return threadRole;
     if (auto* thread = juce::Thread::getCurrentThread())
         return thread->getThreadName().toStdString();
     return "other";
 }
+} // namespace platform::sim::detail
 
+namespace platform::sim
+{
 bool isNotificationThread()
 {
     return threadRole != nullptr;

@@ -235,6 +235,7 @@ io_object_t newHandle();
 AudioObjectID newAudioId();
 
 bool isMainThread(const World& w);
+std::string roleLocked(const World& w); // "main", "audio-notify", the JUCE thread's name or "other"
 SInt64 now(const World& w);
 void journalLine(World& w, const std::string& line);
 std::string hex(UInt32 value);

@@ -1,0 +1,251 @@
+// The text command language: every command's effect, one error line and no change for every malformed or
+// unknown command, and the environment front end (start state, set-up file, control pipe, journal file).
+
+#include "SimTestSupport.h"
+
+#include <juce_events/juce_events.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using namespace simtest;
+
+namespace
+{
+class Commands : public ::testing::Test
+{
+protected:
+    void SetUp() override { sim::reset(); }
+};
+
+// Everything a command could change, as one comparable text.
+std::string snapshot()
+{
+    std::ostringstream s;
+    s << sim::command("state") << " requests=" << sim::usbRequests().size()
+      << " journal=" << sim::journal().size() << " main=" << sim::pendingMain()
+      << " devices=" << sim::audioDevices().size();
+    for (AudioObjectID id : sim::audioDevices())
+        for (auto d : {sim::Direction::input, sim::Direction::output})
+            s << " " << sim::volumeDb(id, d, 1) << "/" << sim::volumeDb(id, d, 2) << "/"
+              << sim::mute(id, d, 1) << sim::mute(id, d, 2) << "/" << sim::rate(id);
+    return s.str();
+}
+
+TEST_F(Commands, EachCommandChangesWhatItNames)
+{
+    EXPECT_EQ(sim::command("state"), "hp=unknown rec=unknown loopback=unknown monvol=unknown plugged=no");
+    struct Case
+    {
+        const char* line;
+        std::function<bool()> holds;
+    };
+    const auto in = [] { return sim::interfaceAudioDevice(sim::Direction::input); };
+    const auto out = [] { return sim::interfaceAudioDevice(sim::Direction::output); };
+    const std::vector<Case> cases{
+        {"set hp on", [] { return sim::interfaceState().headphone == sim::Tri::on; }},
+        {"set rec off", [] { return sim::interfaceState().record == sim::Tri::off; }},
+        {"set loopback on", [] { return sim::interfaceState().loopback == sim::Tri::on; }},
+        {"set monvol -37", [] { return sim::interfaceState().monitorVolumeDb == -37; }},
+        {"plug", [] { return sim::isPlugged() && sim::interfaceAudioDevice(sim::Direction::input) != 0; }},
+        {"vol in 1 -12.5", [&] { return sim::volumeDb(in(), sim::Direction::input, 1) == -12.5f; }},
+        {"vol out 2 -60", [&] { return sim::volumeDb(out(), sim::Direction::output, 2) == -60.0f; }},
+        {"mute out 1 on", [&] { return sim::mute(out(), sim::Direction::output, 1); }},
+        {"mute out 1 off", [&] { return !sim::mute(out(), sim::Direction::output, 1); }},
+        {"rate in 44100", [&] { return sim::rate(in()) == 44100 && sim::rate(out()) == 48000; }},
+        {"rate both 96000", [&] { return sim::rate(in()) == 96000 && sim::rate(out()) == 96000; }},
+        {"usbfail nth=2 status=e0001234", [] { return true; }},
+        {"usbfail off", [] { return true; }},
+        {"plug-other vid=1234 pid=0x00ab vendor=\"Acme Corp\" product=\"Big Mouse\"",
+         [] { return sim::isPlugged(1); }},
+        {"unplug", [] { return !sim::isPlugged() && sim::audioDevices().empty(); }},
+        {"  plug   audio-at=3 ", [] { return sim::isPlugged() && sim::audioDevices().empty(); }},
+        {"unplug", [] { return !sim::isPlugged(); }},
+        {"plug audio-at=never", [] { return sim::isPlugged(); }},
+        {"sleep", [] { return true; }},
+        {"wake", [] { return true; }},
+    };
+    for (auto& c : cases)
+    {
+        EXPECT_EQ(sim::command(c.line), "ok") << c.line;
+        EXPECT_TRUE(c.holds()) << c.line;
+    }
+    EXPECT_EQ(sim::command("state"), "hp=on rec=off loopback=on monvol=-37 plugged=yes");
+}
+
+TEST_F(Commands, MalformedOrUnknownCommandsGiveOneErrorLineAndChangeNothing)
+{
+    sim::command("plug");
+    sim::command("set monvol -5");
+    const std::vector<const char*> bad{
+        "",
+        "   ",
+        "jump",
+        "PLUG",
+        "plug", // already plugged
+        "plug audio-at=0",
+        "plug audio-at=x",
+        "plug delay=3",
+        "plug audio-at=2 audio-at=3",
+        "unplug now",
+        "plug-other vid=1234 pid=1",
+        "plug-other vid=12345 pid=1 vendor=\"a\" product=\"b\"",
+        "plug-other vid=zz pid=1 vendor=\"a\" product=\"b\"",
+        "plug-other vid=1 pid=1 vendor=\"a product=\"b\"",
+        "vol",
+        "vol in 3 -10",
+        "vol sideways 1 -10",
+        "vol in 1 loud",
+        "vol in 1 -10dB",
+        "vol in 1 5",
+        "vol in 1 nan",
+        "vol in 1 -10 extra",
+        "mute in 1 maybe",
+        "mute in 0 on",
+        "rate in",
+        "rate left 48000",
+        "rate both -48000",
+        "rate both inf",
+        "sleep now",
+        "wake up",
+        "usbfail",
+        "usbfail nth=0",
+        "usbfail nth=-1",
+        "usbfail sometimes",
+        "usbfail next status=xyz",
+        "usbfail next colour=red",
+        "set",
+        "set hp",
+        "set hp yes",
+        "set volume on",
+        "set monvol -111",
+        "set monvol 1",
+        "set monvol -3.5",
+        "state now",
+    };
+    for (const char* line : bad)
+    {
+        const std::string before = snapshot();
+        const std::string reply = sim::command(line);
+        EXPECT_EQ(reply.rfind("error: ", 0), 0u) << "'" << line << "' gave '" << reply << "'";
+        EXPECT_EQ(reply.find('\n'), std::string::npos) << line;
+        EXPECT_EQ(snapshot(), before) << line;
+    }
+    // Without the audio devices, the audio commands are refused.
+    sim::command("unplug");
+    for (const char* line : {"vol in 1 -10", "mute out 2 on", "rate both 48000"})
+        EXPECT_EQ(sim::command(line).rfind("error: ", 0), 0u) << line;
+    EXPECT_EQ(sim::command("unplug"), "error: the interface is not plugged in");
+}
+
+std::string tempPath(const std::string& name)
+{
+    return juce::File::getSpecialLocation(juce::File::tempDirectory)
+        .getChildFile("pelk-sim-" + juce::String(getpid()) + "-" + name)
+        .getFullPathName()
+        .toStdString();
+}
+
+std::vector<std::string> lines(const std::string& path)
+{
+    std::ifstream file(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(file, line);)
+        out.push_back(line);
+    return out;
+}
+
+bool waitFor(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 400 && !condition(); ++i)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+    return condition();
+}
+
+TEST_F(Commands, TheEnvironmentStartsTheMachineThePipeAndTheJournal)
+{
+    const std::string setup = tempPath("setup"), pipe = tempPath("control"), journal = tempPath("journal");
+    std::ofstream(setup) << "# left from an earlier session\nset hp on\nset monvol -20\n\nbogus\nplug\n";
+    ::unlink(pipe.c_str());
+    ::unlink(journal.c_str());
+    ::setenv("PELK_SIM_START", "absent", 1);
+    ::setenv("PELK_SIM_SETUP", setup.c_str(), 1);
+    ::setenv("PELK_SIM_CONTROL", pipe.c_str(), 1);
+    ::setenv("PELK_SIM_JOURNAL", journal.c_str(), 1);
+
+    const auto errors = sim::startFromEnvironment();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], setup + ":5: error: unknown command 'bogus'");
+    EXPECT_EQ(sim::command("state"), "hp=on rec=unknown loopback=unknown monvol=-20 plugged=yes");
+
+    // A client opens the interface and writes a command, the power handler acknowledges, the audio service
+    // takes a write: each leaves its journal line.
+    IOUSBDeviceInterface** dev = openDevice(presentService());
+    ASSERT_NE(dev, nullptr);
+    for (UInt8 b : {0x55, 0xAA, 5})
+        sendByte(dev, b);
+    IONotificationPortRef port = nullptr;
+    io_object_t notifier = 0;
+    static io_connect_t root = 0;
+    root = IORegisterForSystemPower(
+        nullptr, &port,
+        [](void*, io_service_t, UInt32, void* argument)
+        { IOAllowPowerChange(root, reinterpret_cast<intptr_t>(argument)); },
+        &notifier);
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
+                       kCFRunLoopCommonModes);
+
+    // Commands through the pipe, run on its reader thread; "state" and errors answer in <pipe>.out.
+    {
+        const int fd = ::open(pipe.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        const std::string text = "sleep\nrate both 44100\nfly away\nstate\n";
+        ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
+        ::close(fd);
+    }
+    ASSERT_TRUE(waitFor([&] { return lines(pipe + ".out").size() >= 2; }));
+    EXPECT_EQ(lines(pipe + ".out"),
+              (std::vector<std::string>{"error: unknown command 'fly'",
+                                        "hp=off rec=unknown loopback=unknown monvol=-20 plugged=yes"}));
+    ASSERT_TRUE(waitFor([] { return sim::powerAcks().size() == 2; }))
+        << "the JUCE loop delivered the power messages";
+
+    const AudioObjectID out = sim::interfaceAudioDevice(sim::Direction::output);
+    const AudioObjectPropertyAddress vol{kAudioDevicePropertyVolumeDecibels, kAudioObjectPropertyScopeOutput,
+                                         2};
+    const Float32 db = -6.5f;
+    EXPECT_EQ(AudioObjectSetPropertyData(out, &vol, 0, nullptr, 4, &db), 0);
+    closeDevice(dev);
+    sim::stopFromEnvironment();
+
+    EXPECT_EQ(lines(journal), (std::vector<std::string>{
+                                  "usb 55 0",
+                                  "usb aa 0",
+                                  "usb 05 0",
+                                  "command 5",
+                                  "power-ack e0000270",
+                                  "power-ack e0000280",
+                                  "audio-set " + std::to_string(out) + " vold outp 2 -6.5",
+                              }));
+    for (const char* name : {"PELK_SIM_START", "PELK_SIM_SETUP", "PELK_SIM_CONTROL", "PELK_SIM_JOURNAL"})
+        ::unsetenv(name);
+    for (const auto& path : {setup, pipe, pipe + ".out", journal})
+        ::unlink(path.c_str());
+}
+
+TEST_F(Commands, TheDefaultStartIsPluggedAndABadStartValueIsReported)
+{
+    for (const char* value : {"", "plugged", "sideways"})
+    {
+        ::setenv("PELK_SIM_START", value, 1);
+        const auto errors = sim::startFromEnvironment();
+        EXPECT_EQ(errors.size(), std::string(value) == "sideways" ? 1u : 0u) << value;
+        EXPECT_TRUE(sim::isPlugged()) << value;
+        sim::stopFromEnvironment();
+    }
+    ::unsetenv("PELK_SIM_START");
+}
+} // namespace

@@ -1,0 +1,236 @@
+// System power messages and acknowledgements, the main run loop (by hand and through the JUCE message
+// loop, in order with other messages), and the virtual clock behind platform::sleep.
+
+#include "SimTestSupport.h"
+
+#include <juce_events/juce_events.h>
+
+using namespace simtest;
+
+namespace
+{
+struct PowerClient
+{
+    io_connect_t root = 0;
+    std::vector<UInt32> messages;
+    std::vector<IOReturn> ackResults;
+
+    static void handler(void* refCon, io_service_t, UInt32 type, void* argument)
+    {
+        auto* self = static_cast<PowerClient*>(refCon);
+        self->messages.push_back(type);
+        if (type == kIOMessageCanSystemSleep || type == kIOMessageSystemWillSleep)
+        {
+            sim::note("handled " + std::to_string(type));
+            self->ackResults.push_back(IOAllowPowerChange(self->root, reinterpret_cast<intptr_t>(argument)));
+        }
+    }
+
+    io_object_t notifier = 0;
+    void start(CFStringRef mode = kCFRunLoopCommonModes)
+    {
+        IONotificationPortRef port = nullptr;
+        root = IORegisterForSystemPower(this, &port, handler, &notifier);
+        if (root != 0)
+            CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port), mode);
+    }
+};
+
+class PowerAndLoop : public ::testing::Test
+{
+protected:
+    void SetUp() override { sim::reset(); }
+    void TearDown() override { EXPECT_TRUE(sim::violations().empty()) << sim::violations().front(); }
+};
+
+TEST_F(PowerAndLoop, SleepAndWakeMessagesWithTheirAcknowledgements)
+{
+    PowerClient client;
+    client.start();
+    ASSERT_NE(client.root, 0u);
+    struct Case
+    {
+        std::function<void()> act;
+        std::vector<UInt32> messages;
+        std::vector<UInt32> acks;
+    };
+    const std::vector<Case> cases{
+        {[] { sim::systemSleep(true); },
+         {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep},
+         {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep}},
+        {[] { sim::systemSleep(false); }, {kIOMessageSystemWillSleep}, {kIOMessageSystemWillSleep}},
+        {[] { sim::systemWake(); }, {kIOMessageSystemWillPowerOn, kIOMessageSystemHasPoweredOn}, {}},
+        {[] { sim::sendPowerMessage(0xE0000999); }, {0xE0000999}, {}},
+    };
+    for (auto& c : cases)
+    {
+        client.messages.clear();
+        const size_t acksBefore = sim::powerAcks().size();
+        c.act();
+        EXPECT_TRUE(client.messages.empty()) << "delivered by the run loop, not at once";
+        sim::pumpMain();
+        EXPECT_EQ(client.messages, c.messages);
+        const auto acks = sim::powerAcks();
+        EXPECT_EQ(std::vector<UInt32>(acks.begin() + long(acksBefore), acks.end()), c.acks);
+    }
+    for (IOReturn r : client.ackResults)
+        EXPECT_EQ(r, kIOReturnSuccess);
+
+    // The acknowledgement comes after the handler's own work, in journal order.
+    const auto journal = sim::journal();
+    const auto handled = std::find(journal.begin(), journal.end(),
+                                   "note handled " + std::to_string(kIOMessageSystemWillSleep));
+    ASSERT_NE(handled, journal.end());
+    EXPECT_EQ(*(handled + 1), "power-ack e0000280");
+
+    // An id that was never handed out, or one acknowledged twice, is refused.
+    EXPECT_EQ(IOAllowPowerChange(client.root, 9999), kIOReturnBadArgument);
+    sim::reset();
+
+    // After deregistering, no further messages.
+    client = PowerClient();
+    client.start();
+    EXPECT_EQ(IODeregisterForSystemPower(&client.notifier), kIOReturnSuccess);
+    EXPECT_EQ(client.notifier, 0u);
+    sim::systemSleep();
+    EXPECT_EQ(sim::pumpMain(), 0);
+    EXPECT_TRUE(client.messages.empty());
+}
+
+TEST_F(PowerAndLoop, ARefusedPowerRegistrationGetsNoMessages)
+{
+    sim::failStep(sim::Step::powerRegistration);
+    PowerClient client;
+    client.start();
+    EXPECT_EQ(client.root, 0u);
+    sim::systemSleep();
+    sim::systemWake();
+    EXPECT_EQ(sim::pumpMain(), 0);
+    EXPECT_TRUE(client.messages.empty());
+}
+
+TEST_F(PowerAndLoop, OnlySourcesOnTheMainLoopInAServicedModeDeliver)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void(IONotificationPortRef)> attach;
+        int delivered;
+    };
+    const std::vector<Case> cases{
+        {"default mode",
+         [](IONotificationPortRef p) {
+             CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(p),
+                                kCFRunLoopDefaultMode);
+         },
+         1},
+        {"common modes",
+         [](IONotificationPortRef p) {
+             CFRunLoopAddSource(CFRunLoopGetMain(), IONotificationPortGetRunLoopSource(p),
+                                kCFRunLoopCommonModes);
+         },
+         1},
+        {"another mode",
+         [](IONotificationPortRef p) {
+             CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(p),
+                                CFSTR("tracking"));
+         },
+         0},
+        {"another thread's loop",
+         [](IONotificationPortRef p)
+         {
+             std::thread t(
+                 [p] {
+                     CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(p),
+                                        kCFRunLoopDefaultMode);
+                 });
+             t.join();
+         },
+         0},
+        {"never added", [](IONotificationPortRef) {}, 0},
+    };
+    for (auto& c : cases)
+    {
+        sim::reset();
+        IONotificationPortRef port = IONotificationPortCreate(kIOMasterPortDefault);
+        int calls = 0;
+        io_iterator_t it = 0;
+        IOServiceAddMatchingNotification(
+            port, kIOMatchedNotification, IOServiceMatching(kIOUSBDeviceClassName),
+            [](void* refCon, io_iterator_t i)
+            {
+                ++*static_cast<int*>(refCon);
+                while (io_object_t s = IOIteratorNext(i))
+                    IOObjectRelease(s);
+            },
+            &calls, &it);
+        IOIteratorNext(it); // arm
+        sim::plug();
+        c.attach(port);
+        sim::pumpMain();
+        EXPECT_EQ(calls, c.delivered) << c.what;
+    }
+}
+
+TEST_F(PowerAndLoop, JuceBindingDeliversInOrderWithOtherMessages)
+{
+    sim::Config config;
+    config.mainLoop = sim::MainLoop::juce;
+    sim::reset(config);
+    Watch watch;
+    watch.start(kIOMatchedNotification);
+    IOIteratorNext(watch.iterator);
+
+    std::vector<std::string> order;
+    juce::MessageManager::callAsync([&] { order.push_back("before"); });
+    sim::plug();
+    juce::MessageManager::callAsync(
+        [&] { order.push_back(watch.deliveries == 1 ? "after the delivery" : "after"); });
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(100);
+    EXPECT_EQ(order, (std::vector<std::string>{"before", "after the delivery"}));
+    EXPECT_EQ(watch.deliveries, 1);
+    EXPECT_EQ(sim::pendingMain(), 0);
+}
+
+TEST_F(PowerAndLoop, WakeWithReenumerationReplugsBetweenThePowerMessages)
+{
+    sim::plug();
+    PowerClient power;
+    power.start();
+    Watch removed, added;
+    removed.start(kIOTerminatedNotification);
+    removed.takeAll(removed.iterator);
+    added.start(kIOMatchedNotification);
+    added.takeAll(added.iterator);
+    const AudioObjectID before = sim::interfaceAudioDevice(sim::Direction::input);
+    sim::systemWake(true);
+    sim::pumpMain();
+    EXPECT_EQ(power.messages,
+              (std::vector<UInt32>{kIOMessageSystemWillPowerOn, kIOMessageSystemHasPoweredOn}));
+    EXPECT_EQ(removed.deliveries, 1);
+    EXPECT_EQ(added.deliveries, 1);
+    EXPECT_NE(sim::interfaceAudioDevice(sim::Direction::input), before) << "new audio ids after a replug";
+}
+
+TEST_F(PowerAndLoop, TheVirtualClockSkipsPausesAndGatesDelayedAudio)
+{
+    sim::PlugOptions options;
+    options.audioDelayMs = 2000;
+    sim::plug(sim::kInterface, options);
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<AudioObjectID> seen;
+    for (int i = 0; i < 3; ++i)
+    {
+        seen.push_back(sim::interfaceAudioDevice(sim::Direction::output));
+        EXPECT_EQ(platform::sleep(1), 0u);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+    EXPECT_EQ(sim::nowMs(), 3000);
+    EXPECT_EQ(sim::sleepCalls(), 3);
+    EXPECT_EQ(seen[0], 0u);
+    EXPECT_EQ(seen[1], 0u);
+    EXPECT_NE(seen[2], 0u) << "present once 2000 ms had passed";
+    sim::advance(250);
+    EXPECT_EQ(sim::nowMs(), 3250);
+}
+} // namespace

@@ -167,11 +167,9 @@ struct FaderPair : ::testing::Test
 
         widgettest::ignoreXErrors();
 
-        // Keep the real pointer away from the window, so only the events sent here reach it.
-        const auto screen = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->totalArea;
-        juce::Desktop::getInstance().setMousePosition(screen.getBottomRight() - juce::Point<int>(1, 1));
-
-        window.setBounds(0, 0, 80, 360);
+        // Off the screen, where the real pointer never is: only the events sent here reach the window,
+        // and other programs on the same display are never disturbed.
+        window.setBounds(-3000, -3000, 80, 360);
         window.addAndMakeVisible(group());
         group().setBounds(groupOrigin.x, groupOrigin.y, 56, 320);
         window.addToDesktop(0);

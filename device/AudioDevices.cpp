@@ -234,6 +234,8 @@ OSStatus myAudioObjectPropertyListenerProc(AudioObjectID object, UInt32 count,
 
 void DropDepartedAudioDevices()
 {
+    if (gInAudioObjectID.load() == 0 && gOutAudioObjectID.load() == 0)
+        return;
     const std::vector<AudioObjectID> devices = readDeviceList();
     for (std::atomic<AudioObjectID>* id : {&gInAudioObjectID, &gOutAudioObjectID})
         if (std::find(devices.begin(), devices.end(), id->load()) == devices.end())

@@ -1,0 +1,147 @@
+#include "DeviceTestSupport.h"
+
+#include "DeviceIds.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+OutputCapture::OutputCapture()
+{
+    begin(stdoutStream, STDOUT_FILENO);
+    begin(stderrStream, STDERR_FILENO);
+    active = true;
+}
+
+OutputCapture::~OutputCapture()
+{
+    stop();
+}
+
+void OutputCapture::begin(Stream& stream, int fd)
+{
+    std::fflush(fd == STDOUT_FILENO ? stdout : stderr);
+    char path[] = "/tmp/pelk-device-capture-XXXXXX";
+    const int file = mkstemp(path);
+    stream.path = path;
+    stream.fd = fd;
+    stream.saved = dup(fd);
+    dup2(file, fd);
+    close(file);
+}
+
+void OutputCapture::end(Stream& stream)
+{
+    std::fflush(stream.fd == STDOUT_FILENO ? stdout : stderr);
+    dup2(stream.saved, stream.fd);
+    close(stream.saved);
+    std::ifstream file(stream.path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    stream.text = text.str();
+    unlink(stream.path.c_str());
+}
+
+void OutputCapture::stop()
+{
+    if (!active)
+        return;
+    active = false;
+    end(stdoutStream);
+    end(stderrStream);
+}
+
+const std::string& OutputCapture::out()
+{
+    stop();
+    return stdoutStream.text;
+}
+
+const std::string& OutputCapture::err()
+{
+    stop();
+    return stderrStream.text;
+}
+
+namespace
+{
+EventRecorder* currentRecorder = nullptr;
+}
+
+EventRecorder::EventRecorder()
+{
+    currentRecorder = this;
+    mydeviceStruct.vendorId = pelk::kUsbVendorId;
+    mydeviceStruct.productIds[0] = pelk::kUsbProductId;
+    mydeviceStruct.productIds[1] = 0;
+    mydeviceStruct.productIds[2] = 0;
+    mydeviceStruct.productName = pelk::kProductName;
+    mydeviceStruct.audioDeviceName = pelk::kAudioDeviceName;
+    mydeviceStruct.manufacturerName = pelk::kManufacturerName;
+    mydeviceStruct.callback = &EventRecorder::callback;
+    mydeviceStruct.owner = this;
+}
+
+EventRecorder::~EventRecorder()
+{
+    mydeviceStruct.owner = nullptr;
+    currentRecorder = nullptr;
+}
+
+void EventRecorder::callback(void* owner, void* argument, ORV_CallbackEvent event)
+{
+    auto* recorder = static_cast<EventRecorder*>(owner);
+    EXPECT_EQ(recorder, currentRecorder);
+    EXPECT_EQ(argument, nullptr);
+    EXPECT_NE(static_cast<int>(event), 4);
+    if (recorder == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(recorder->mutex);
+        recorder->received.push_back({owner, argument, event, std::this_thread::get_id()});
+    }
+    if (recorder->onEvent)
+        recorder->onEvent(event);
+}
+
+std::vector<RecordedEvent> EventRecorder::events() const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return received;
+}
+
+std::vector<int> EventRecorder::codes() const
+{
+    std::vector<int> result;
+    for (const auto& e : events())
+        result.push_back(static_cast<int>(e.event));
+    return result;
+}
+
+std::string SimTest::joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const auto& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+std::vector<int> dataBytesFrom(size_t first)
+{
+    const std::vector<int> all = sim::usbDataBytes();
+    return first < all.size() ? std::vector<int>(all.begin() + static_cast<std::ptrdiff_t>(first), all.end())
+                              : std::vector<int>();
+}
+
+std::string rawStartLines(bool present)
+{
+    std::string lines =
+        "Raw Device Removed called....\nRaw Device Removed called....\nRaw Device Added called....\n";
+    if (present)
+        lines += "device (vendor = 7E57, product = 1 , realse = 100)\n"
+                 "Found device (vendor = 32343, product = 1, release = 256)\n";
+    return lines;
+}

@@ -1,0 +1,93 @@
+// Helpers for the device tests: capture of the process's standard output and error, and a recording
+// event receiver standing in for the panel.
+#pragma once
+
+#include "DeviceIdentity.h"
+#include "SimControl.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Redirects the stdout and stderr file descriptors into temporary files while it is active.
+class OutputCapture
+{
+public:
+    OutputCapture();
+    ~OutputCapture();
+
+    // Ends the capture (once) and keeps what was written.
+    void stop();
+
+    const std::string& out();
+    const std::string& err();
+
+private:
+    struct Stream
+    {
+        int fd = -1;
+        int saved = -1;
+        std::string path;
+        std::string text;
+    };
+
+    void begin(Stream& stream, int fd);
+    void end(Stream& stream);
+
+    Stream stdoutStream;
+    Stream stderrStream;
+    bool active = false;
+};
+
+struct RecordedEvent
+{
+    void* owner;
+    void* argument;
+    ORV_CallbackEvent event;
+    std::thread::id thread;
+};
+
+// Fills mydeviceStruct with the interface's identifiers and names and itself as owner, and records
+// every event it receives.
+class EventRecorder
+{
+public:
+    EventRecorder();
+    ~EventRecorder();
+
+    std::vector<RecordedEvent> events() const;
+    std::vector<int> codes() const;
+
+    // An action run inside the callback, for tests that look at the state while an event is handled.
+    std::function<void(ORV_CallbackEvent)> onEvent;
+
+    static void callback(void* owner, void* argument, ORV_CallbackEvent event);
+
+private:
+    mutable std::mutex mutex;
+    std::vector<RecordedEvent> received;
+};
+
+namespace sim = platform::sim;
+
+// A fresh simulated machine for every test (virtual clock, manual main loop), checked for contract
+// violations at the end.
+class SimTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { sim::reset(config()); }
+    void TearDown() override { EXPECT_TRUE(sim::violations().empty()) << joined(sim::violations()); }
+    virtual sim::Config config() const { return {}; }
+
+    static std::string joined(const std::vector<std::string>& lines);
+};
+
+// The data bytes of the requests made since index first.
+std::vector<int> dataBytesFrom(size_t first);
+
+// Four lines of the raw road at a first start with the interface present.
+std::string rawStartLines(bool present);

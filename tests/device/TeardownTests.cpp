@@ -1,0 +1,138 @@
+// Teardown: after it, no event reaches the former owner, and a receiver waiting for the message-thread
+// lock gives up instead of hanging.
+
+#include "DeviceEventLock.h"
+#include "DeviceTestSupport.h"
+#include "RegisterDeviceCallBacksMac.h"
+#include "USBCommands.h"
+
+#include <juce_events/juce_events.h>
+
+#include <chrono>
+#include <future>
+
+namespace
+{
+class TeardownTest : public SimTest
+{
+protected:
+    void startPresent()
+    {
+        sim::plug();
+        OutputCapture quiet;
+        RegisterRawDeviceCallBacks();
+        RegisterDeviceCallBacks();
+    }
+
+    EventRecorder recorder;
+};
+
+// Runs body on another thread and reports whether it ended within the time.
+bool endsWithin(std::function<void()> body, std::chrono::milliseconds time)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    auto ended = done->get_future();
+    std::thread(
+        [body, done]
+        {
+            body();
+            done->set_value();
+        })
+        .detach();
+    return ended.wait_for(time) == std::future_status::ready;
+}
+} // namespace
+
+TEST_F(TeardownTest, AfterTeardownNoNotificationReachesTheFormerOwner)
+{
+    startPresent();
+    ASSERT_EQ(recorder.codes(), std::vector<int>{1});
+    const AudioObjectID in = gInAudioObjectID.load();
+    const AudioObjectID out = gOutAudioObjectID.load();
+
+    OutputCapture capture;
+    UnregisterDeviceCallBacks();
+    EXPECT_EQ(capture.out(), "Raw Device Removed called....\n");
+    EXPECT_EQ(mydeviceStruct.owner.load(), nullptr);
+    EXPECT_EQ(gUSBdevice, nullptr);
+    EXPECT_EQ(sim::usbStats().liveInterfaces, 0);
+    EXPECT_EQ(sim::listenerCount(in), 0);
+    EXPECT_EQ(sim::listenerCount(out), 0);
+
+    // Put the owner back: nothing may be delivered even so, since every road has been withdrawn.
+    mydeviceStruct.owner = &recorder;
+    sim::setVolumeDb(out, sim::Direction::output, 1, -30.0f);
+    sim::setRate(in, 96000);
+    ASSERT_TRUE(sim::waitAudioIdle());
+    sim::systemSleep(true);
+    sim::unplug();
+    sim::pumpMain();
+    sim::plug();
+    sim::pumpMain();
+    EXPECT_EQ(recorder.codes(), std::vector<int>{1});
+    EXPECT_TRUE(sim::powerAcks().empty());
+    EXPECT_EQ(gUSBdevice, nullptr);
+    mydeviceStruct.owner = nullptr;
+}
+
+TEST_F(TeardownTest, AnEventRaisedOnTheNotificationThreadAfterTeardownIsDropped)
+{
+    startPresent();
+    // The listener stays installed here, so only the cleared owner keeps the event away.
+    mydeviceStruct.owner = nullptr;
+    sim::setMute(gOutAudioObjectID.load(), sim::Direction::output, 1, true);
+    ASSERT_TRUE(sim::waitAudioIdle());
+    EXPECT_EQ(recorder.codes(), std::vector<int>{1});
+}
+
+TEST_F(TeardownTest, TheEventLockIsTakenWhileTheLoopRuns)
+{
+    std::atomic<bool> locked{false};
+    std::thread receiver(
+        [&]
+        {
+            DeviceEventLock lock(&recorder);
+            locked = lock.isLocked();
+        });
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(300);
+    receiver.join();
+    EXPECT_TRUE(locked);
+}
+
+TEST_F(TeardownTest, AReceiverWaitingForTheLockGivesUpWhenTheOwnerIsCleared)
+{
+    std::atomic<bool> locked{true};
+    std::atomic<bool> started{false};
+    std::thread receiver(
+        [&]
+        {
+            started = true;
+            DeviceEventLock lock(&recorder);
+            locked = lock.isLocked();
+        });
+    while (!started)
+        std::this_thread::yield();
+    juce::Thread::sleep(50); // the receiver now waits for the message thread, which is busy here
+
+    OutputCapture quiet;
+    UnregisterDeviceCallBacks();
+    quiet.stop();
+    const auto start = std::chrono::steady_clock::now();
+    receiver.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(locked);
+}
+
+TEST_F(TeardownTest, AReceiverGivesUpOnceTheEventLoopHasStopped)
+{
+    juce::MessageManager::getInstance()->stopDispatchLoop();
+    std::atomic<bool> locked{true};
+    EXPECT_TRUE(endsWithin(
+        [&]
+        {
+            DeviceEventLock lock(&recorder);
+            locked = lock.isLocked();
+        },
+        std::chrono::milliseconds(2000)));
+    EXPECT_FALSE(locked);
+}

@@ -214,7 +214,8 @@ int listenerCount(AudioObjectID device); // installed and not removed
 // 176400, 192000). Physical formats are accepted at these rates: 24-bit 4 channels, or 16-bit 2 channels
 // at 32000, linear PCM, flags 0xC, packed.
 void setAcceptedRates(AudioObjectID device, const std::vector<Float64>& rates);
-// A rate write takes effect only after this many further 'nsrt' reads of the device (0: at once).
+// A rate write lands at the n-th 'nsrt' read of the device after it (reads before that still return the old
+// rate); 0: at once.
 void setRateLatency(AudioObjectID device, int reads);
 // The next 'dev#' read returns this many fewer devices than the size read before it said.
 void shrinkDeviceListBetweenSizeAndRead(int devices);
@@ -243,7 +244,8 @@ void clearPropertyFaults();
 // A gate for 'vold' writes made on threads other than main: while held they block inside
 // AudioObjectSetPropertyData. heldWriters() tells how many are waiting.
 void holdWrites();
-void releaseWrites();
+void releaseWrites();   // opens the gate
+bool releaseOneWrite(); // lets the longest-held writer through; the gate stays closed. false if none waits
 int heldWriters();
 
 // ---- Power --------------------------------------------------------------------------------------------

@@ -184,11 +184,8 @@ void settleRate(World& w, AudioDevice& d)
 {
     if (!d.ratePending)
         return;
-    if (d.pendingReads > 0)
-    {
-        --d.pendingReads;
+    if (--d.pendingReads > 0)
         return;
-    }
     const int saved = d.latencyReads;
     d.latencyReads = 0;
     applyRate(w, d, d.pendingRate);
@@ -414,13 +411,25 @@ OSStatus AudioObjectSetPropertyData(AudioObjectID object, const AudioObjectPrope
     if (address == nullptr || data == nullptr)
         return illegal("AudioObjectSetPropertyData: null address or data");
     Lock lock(mutex());
-    World& w = world();
-    if (address->mSelector == kAudioDevicePropertyVolumeDecibels && w.holdWrites && !isMainThread(w))
+    if (address->mSelector == kAudioDevicePropertyVolumeDecibels && world().holdWrites &&
+        !isMainThread(world()))
     {
-        ++w.heldWriters;
-        changed().wait(lock, [&] { return !world().holdWrites; });
-        --w.heldWriters;
+        // Held at the gate; a reset meanwhile opens it (the write then goes to the fresh world).
+        const UInt64 generation = world().generation;
+        const UInt64 ticket = world().gateTickets++;
+        ++world().heldWriters;
+        changed().wait(lock,
+                       [&] {
+                           return world().generation != generation || !world().holdWrites ||
+                                  world().gatePassed > ticket;
+                       });
+        if (world().generation == generation)
+        {
+            --world().heldWriters;
+            world().gatePassed = std::max(world().gatePassed, ticket + 1);
+        }
     }
+    World& w = world();
     if (auto fault = takePropertyFault(w, AudioOp::set, object, *address))
         return fault->status;
     AudioDevice* d = listedDevice(w, object);

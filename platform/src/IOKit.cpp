@@ -665,9 +665,9 @@ kern_return_t IOObjectRelease(io_object_t object)
         return kIOReturnSuccess;
     }
     for (auto& [connection, p] : w.power)
-        if (p.notifier == object && p.active)
+        if ((p.notifier == object || connection == object) && p.active)
         {
-            p.active = false;
+            p.active = false; // the notifier or the root-domain connection: no more messages
             return kIOReturnSuccess;
         }
     Service* s = heldService(w, object, "IOObjectRelease");

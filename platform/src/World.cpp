@@ -436,6 +436,7 @@ void reset(const Config& config)
     if (!config.journalPath.empty())
         w.journalFile = std::fopen(config.journalPath.c_str(), "a");
     platform::takeViolations(true);
+    changed().notify_all(); // writers held at the old world's gate go on
 }
 
 UsbDevice addUsbDevice(const UsbDeviceSpec& spec)
@@ -753,6 +754,17 @@ void releaseWrites()
     Lock lock(mutex());
     world().holdWrites = false;
     changed().notify_all();
+}
+
+bool releaseOneWrite()
+{
+    Lock lock(mutex());
+    World& w = world();
+    if (w.heldWriters == 0)
+        return false;
+    ++w.gatePassed;
+    changed().notify_all();
+    return true;
 }
 
 int heldWriters()

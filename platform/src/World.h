@@ -215,6 +215,8 @@ struct World
     bool notificationsRefused = false;
     bool holdWrites = false;
     int heldWriters = 0;
+    UInt64 gateTickets = 0; // writers held so far, in arrival order
+    UInt64 gatePassed = 0;  // tickets let through one at a time
 
     // Power.
     std::map<intptr_t, UInt32> pendingAcks;

@@ -491,7 +491,7 @@ TEST_F(Audio, RateLatencyListShrinkAndHeldWrites)
         get(in, kAudioDevicePropertyNominalSampleRate, kAll, 0, rate);
         reads.push_back(rate);
     }
-    EXPECT_EQ(reads, (std::vector<Float64>{48000, 48000, 96000}));
+    EXPECT_EQ(reads, (std::vector<Float64>{48000, 96000, 96000})) << "lands at the second read";
 
     sim::shrinkDeviceListBetweenSizeAndRead(1);
     EXPECT_EQ(deviceList().size(), 1u) << "the read returned fewer than the size announced";
@@ -506,6 +506,26 @@ TEST_F(Audio, RateLatencyListShrinkAndHeldWrites)
     sim::releaseWrites();
     worker.join();
     EXPECT_EQ(sim::volumeDb(out, sim::Direction::output, 1), -20.0f);
+
+    // One at a time: the gate stays closed for the next writer.
+    sim::holdWrites();
+    std::thread two(
+        [&]
+        {
+            for (Float32 db : {-30.0f, -40.0f})
+                set(out, kAudioDevicePropertyVolumeDecibels, kOut, 1, db);
+        });
+    while (sim::heldWriters() == 0)
+        std::this_thread::yield();
+    EXPECT_TRUE(sim::releaseOneWrite());
+    while (sim::volumeDb(out, sim::Direction::output, 1) != -30.0f || sim::heldWriters() == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(sim::volumeDb(out, sim::Direction::output, 1), -30.0f) << "the second write is held";
+    EXPECT_TRUE(sim::releaseOneWrite());
+    two.join();
+    EXPECT_EQ(sim::volumeDb(out, sim::Direction::output, 1), -40.0f);
+    EXPECT_FALSE(sim::releaseOneWrite());
+    sim::releaseWrites();
 }
 
 TEST_F(Audio, NullAndUnknownArgumentsFail)

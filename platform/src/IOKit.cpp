@@ -25,11 +25,6 @@ IOReturn badArgument(const std::string& what)
 
 // ---- Matching ----
 
-bool valueEquals(const RegistryValue& a, const RegistryValue& b)
-{
-    return a == b;
-}
-
 bool serviceMatches(const Service& s, const Properties& criteria)
 {
     for (auto& [key, wanted] : criteria)
@@ -42,7 +37,7 @@ bool serviceMatches(const Service& s, const Properties& criteria)
         }
         bool found = false;
         for (auto& [k, v] : s.properties)
-            if (k == key && valueEquals(v, wanted))
+            if (k == key && v == wanted)
                 found = true;
         if (!found)
             return false;

@@ -368,6 +368,88 @@ TEST_F(Usb, DescriptorIdsMayDifferFromTheRegistry)
     closeDevice(dev);
 }
 
+TEST_F(Usb, DeliveryOrderAudioTimingAndTeardown)
+{
+    // Two roads registered in turn are delivered in that order, or reversed on request.
+    for (bool reverse : {false, true})
+    {
+        sim::reset();
+        static std::vector<int> order;
+        order.clear();
+        Watch first, second;
+        first.start(kIOMatchedNotification);
+        second.start(kIOMatchedNotification);
+        first.takeAll(first.iterator);
+        second.takeAll(second.iterator);
+        struct Tag
+        {
+            static void handler(void* refCon, io_iterator_t it)
+            {
+                order.push_back(*static_cast<int*>(refCon));
+                while (io_object_t s = IOIteratorNext(it))
+                    IOObjectRelease(s);
+            }
+        };
+        int one = 1, two = 2;
+        IONotificationPortRef port = IONotificationPortCreate(0);
+        CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
+                           kCFRunLoopDefaultMode);
+        io_iterator_t a = 0, b = 0;
+        IOServiceAddMatchingNotification(port, kIOMatchedNotification,
+                                         IOServiceMatching(kIOUSBDeviceClassName), Tag::handler, &one, &a);
+        IOServiceAddMatchingNotification(port, kIOMatchedNotification,
+                                         IOServiceMatching(kIOUSBDeviceClassName), Tag::handler, &two, &b);
+        IOIteratorNext(a);
+        IOIteratorNext(b);
+        sim::PlugOptions options;
+        options.reverseOrder = reverse;
+        sim::plug(sim::kInterface, options);
+        sim::pumpMain();
+        EXPECT_EQ(order, reverse ? (std::vector<int>{2, 1}) : (std::vector<int>{1, 2}));
+    }
+
+    // By default the audio devices have gone when the removal is delivered; with audioLast they go after it.
+    for (bool audioLast : {false, true})
+    {
+        sim::reset();
+        sim::plug();
+        static bool audioDuringRemoval;
+        IONotificationPortRef port = IONotificationPortCreate(0);
+        CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
+                           kCFRunLoopDefaultMode);
+        io_iterator_t it = 0;
+        IOServiceAddMatchingNotification(
+            port, kIOTerminatedNotification, IOServiceMatching(kIOUSBDeviceClassName),
+            [](void*, io_iterator_t i)
+            {
+                audioDuringRemoval = sim::interfaceAudioDevice(sim::Direction::input) != 0;
+                while (io_object_t s = IOIteratorNext(i))
+                    IOObjectRelease(s);
+            },
+            nullptr, &it);
+        IOIteratorNext(it);
+        sim::UnplugOptions options;
+        options.audioLast = audioLast;
+        sim::unplug(sim::kInterface, options);
+        sim::pumpMain();
+        EXPECT_EQ(audioDuringRemoval, audioLast);
+        EXPECT_TRUE(sim::audioDevices().empty());
+    }
+
+    // A released iterator or a destroyed port delivers nothing more.
+    sim::reset();
+    Watch released, destroyed;
+    released.start(kIOMatchedNotification);
+    destroyed.start(kIOMatchedNotification);
+    released.takeAll(released.iterator);
+    destroyed.takeAll(destroyed.iterator);
+    EXPECT_EQ(IOObjectRelease(released.iterator), kIOReturnSuccess);
+    IONotificationPortDestroy(destroyed.port);
+    sim::plug();
+    EXPECT_EQ(sim::pumpMain(), 0);
+    EXPECT_EQ(released.deliveries + destroyed.deliveries, 0);
+}
+
 TEST_F(Usb, NullAndStaleArgumentsReturnErrors)
 {
     sim::plug();

@@ -1,7 +1,32 @@
 #include "DeviceLog.h"
 
 #include <cstdarg>
+#include <unistd.h>
 #include <vector>
+
+namespace
+{
+// Standard error is unbuffered: its lines go straight to the descriptor in one write, without taking the
+// stream's lock, so the main thread never waits for the worker's line. Standard output is buffered and
+// shared with other writers, so it goes through the stream and is flushed.
+void writeLine(std::FILE* stream, const char* text, size_t length)
+{
+    if (stream == stderr)
+    {
+        while (length > 0)
+        {
+            const ssize_t written = ::write(STDERR_FILENO, text, length);
+            if (written <= 0)
+                return;
+            text += written;
+            length -= static_cast<size_t>(written);
+        }
+        return;
+    }
+    std::fwrite(text, 1, length, stream);
+    std::fflush(stream);
+}
+} // namespace
 
 void deviceLog(std::FILE* stream, const char* format, ...)
 {
@@ -21,14 +46,13 @@ void deviceLog(std::FILE* stream, const char* format, ...)
 
     if (static_cast<size_t>(length) < sizeof(small))
     {
-        std::fwrite(small, 1, static_cast<size_t>(length), stream);
+        writeLine(stream, small, static_cast<size_t>(length));
     }
     else
     {
         std::vector<char> large(static_cast<size_t>(length) + 1);
         std::vsnprintf(large.data(), large.size(), format, copy);
-        std::fwrite(large.data(), 1, static_cast<size_t>(length), stream);
+        writeLine(stream, large.data(), static_cast<size_t>(length));
     }
     va_end(copy);
-    std::fflush(stream);
 }

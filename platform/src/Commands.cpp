@@ -272,7 +272,7 @@ std::string run(const std::vector<std::string>& w)
 // ---- Control pipe ----
 
 std::atomic<bool> stopPipe{false};
-std::thread pipeThread;
+std::thread* pipeThread = nullptr; // never destroyed, so a program that ends without stopping it does not abort
 
 void appendLine(const std::string& path, const std::string& line)
 {
@@ -332,7 +332,7 @@ std::string startPipe(const std::string& path)
     if (out >= 0)
         ::close(out);
     stopPipe = false;
-    pipeThread = std::thread(readPipe, fd, replyPath);
+    pipeThread = new std::thread(readPipe, fd, replyPath);
     return {};
 }
 } // namespace
@@ -397,10 +397,12 @@ std::vector<std::string> startFromEnvironment()
 
 void stopFromEnvironment()
 {
-    if (pipeThread.joinable())
+    if (pipeThread != nullptr)
     {
         stopPipe = true;
-        pipeThread.join();
+        pipeThread->join();
+        delete pipeThread;
+        pipeThread = nullptr;
     }
     shutdownNotifications(500);
 }

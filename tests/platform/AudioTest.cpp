@@ -4,6 +4,8 @@
 
 #include "SimTestSupport.h"
 
+#include <juce_events/juce_events.h>
+
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -407,6 +409,48 @@ TEST_F(Audio, ShutdownIsBoundedWhileAListenerIsStuck)
     sim::setMute(out, sim::Direction::output, 2, true); // refused quietly after shutdown
     stuck->letGo();
     sim::reset();
+}
+
+// A listener that takes the message-thread lock, as the panel's event handler does.
+struct NeedsMessageThread
+{
+    std::atomic<int> calls{0};
+    std::atomic<bool> entered{false};
+    static OSStatus proc(AudioObjectID, UInt32, const AudioObjectPropertyAddress*, void* data)
+    {
+        auto* self = static_cast<NeedsMessageThread*>(data);
+        self->entered = true;
+        const juce::MessageManagerLock lock;
+        ++self->calls;
+        return 0;
+    }
+};
+
+TEST_F(Audio, WaitingForIdleKeepsTheMessageLoopGoingForAListenerThatNeedsIt)
+{
+    NeedsMessageThread listener;
+    ASSERT_EQ(AudioObjectAddPropertyListener(out, &kEverything, NeedsMessageThread::proc, &listener), 0);
+    sim::setMute(out, sim::Direction::output, 1, true);
+    sim::setMute(out, sim::Direction::output, 2, true);
+    EXPECT_TRUE(sim::waitAudioIdle(5000));
+    EXPECT_EQ(listener.calls.load(), 2);
+}
+
+TEST_F(Audio, ShutdownIsBoundedWhileAListenerWaitsForTheMessageThread)
+{
+    static NeedsMessageThread listener; // outlives the thread, whatever happens
+    ASSERT_EQ(AudioObjectAddPropertyListener(out, &kEverything, NeedsMessageThread::proc, &listener), 0);
+    sim::setMute(out, sim::Direction::output, 1, true);
+    while (!listener.entered)
+        std::this_thread::yield();
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(sim::shutdownNotifications(100))
+        << "the message thread is busy here, so the call cannot finish";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    // Once the message loop runs again the listener gets its lock and finishes; nothing more is delivered.
+    for (int i = 0; i < 200 && listener.calls == 0; ++i)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+    EXPECT_EQ(listener.calls.load(), 1);
 }
 
 TEST_F(Audio, FaultsFailTheChosenCalls)

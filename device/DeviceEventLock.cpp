@@ -29,6 +29,14 @@ bool eventLoopGone()
 
 DeviceEventLock::DeviceEventLock(void* owner)
 {
+    // The message thread holds the lock already, whether or not its loop is still running.
+    auto* manager = juce::MessageManager::getInstanceWithoutCreating();
+    if (manager != nullptr && manager->isThisTheMessageThread())
+    {
+        locked = owner != nullptr && mydeviceStruct.owner.load() == owner;
+        return;
+    }
+
     {
         std::lock_guard<std::mutex> guard(pendingMutex());
         pendingLocks().push_back(&lock);

@@ -136,3 +136,11 @@ TEST_F(TeardownTest, AReceiverGivesUpOnceTheEventLoopHasStopped)
         std::chrono::milliseconds(2000)));
     EXPECT_FALSE(locked);
 }
+
+TEST_F(TeardownTest, OnTheMessageThreadTheLockHoldsWhileTheOwnerIsCurrent)
+{
+    juce::MessageManager::getInstance()->stopDispatchLoop();
+    EXPECT_TRUE(DeviceEventLock(&recorder).isLocked());
+    mydeviceStruct.owner = nullptr;
+    EXPECT_FALSE(DeviceEventLock(&recorder).isLocked());
+}

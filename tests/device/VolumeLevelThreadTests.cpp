@@ -253,7 +253,7 @@ TEST_F(VolumeWorkerTest, AStopThatWouldOutlastItsTimeOutEndsTheEmptyingInTime)
     const auto start = std::chrono::steady_clock::now();
     std::thread stopper([&] { worker.reset(); });
     // The first write stays stuck past the grace a stop allows the emptying.
-    juce::Thread::sleep(1700);
+    juce::Thread::sleep(1600);
     sim::releaseWrites();
     stopper.join();
     const auto took = std::chrono::steady_clock::now() - start;

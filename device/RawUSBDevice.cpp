@@ -148,6 +148,14 @@ void addService(io_service_t service)
     gHeldEntryID = entryID;
 }
 
+// The arrival handler's work on the services of iterator, starting with first (0 when it is empty).
+void addServices(io_iterator_t iterator, io_service_t first)
+{
+    deviceLog(stdout, "Raw Device Added called....\n");
+    for (io_service_t service = first; service != 0; service = IOIteratorNext(iterator))
+        addService(service);
+}
+
 CFNumberRef createSInt32(SInt32 value)
 {
     return CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &value);
@@ -179,9 +187,7 @@ void RawDeviceRemoved(void*, io_iterator_t iterator)
 
 void RawDeviceAdded(void*, io_iterator_t iterator)
 {
-    deviceLog(stdout, "Raw Device Added called....\n");
-    while (io_service_t service = IOIteratorNext(iterator))
-        addService(service);
+    addServices(iterator, IOIteratorNext(iterator));
 }
 
 void ReleaseRawDevice()
@@ -193,8 +199,11 @@ void ReleaseRawDevice()
 
 void OpenPendingRawDevice()
 {
-    if (gUSBdevice == nullptr && gRawAddedIter != 0)
-        RawDeviceAdded(nullptr, gRawAddedIter);
+    if (gUSBdevice != nullptr || gRawAddedIter == 0)
+        return;
+    // Only an arrival that is actually waiting is handled here, with the arrival handler's own lines.
+    if (io_service_t first = IOIteratorNext(gRawAddedIter))
+        addServices(gRawAddedIter, first);
 }
 
 void UnregisterRawDeviceCallBacks()

@@ -42,7 +42,8 @@ void RawDeviceAdded(void* reference, io_iterator_t iterator);
 void RawDeviceRemoved(void* reference, io_iterator_t iterator);
 
 // Opens an interface that has arrived on the raw road but whose arrival has not been handled yet.
-// Does nothing while a device is held or before the road is registered.
+// Does nothing, and prints nothing, while a device is held, before the road is registered or when no
+// arrival is waiting.
 void OpenPendingRawDevice();
 // The registry entry identifier of a service (present or terminated); 0 when it cannot be read.
 UInt64 registryEntryID(io_service_t service);

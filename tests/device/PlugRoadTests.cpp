@@ -289,3 +289,43 @@ TEST_F(PlugRoadTest, FailedRegistrationStepsStopQuietly)
         UnregisterDeviceCallBacks();
     }
 }
+
+// Device ready opens a raw device only when one is waiting on the raw road; with none waiting, the raw
+// road prints nothing of its own.
+TEST_F(PlugRoadTest, DeviceReadyWithNoRawDeviceWaitingPrintsNothingOfTheRawRoad)
+{
+    const struct
+    {
+        const char* name;
+        bool openFails;    // the raw road's open of a present interface fails at start
+        bool productZero;  // the interface reports product id 0, which only the plug road accepts
+        std::string lines; // printed after the three start lines
+    } cases[] = {
+        {"open failed at start", true, false,
+         "device (vendor = 7E57, product = 1 , realse = 100)\n"
+         "Found device (vendor = 32343, product = 1, release = 256)\n"
+         "Unable to open device: e0000f03\n"},
+        {"product id 0", false, true, ""},
+    };
+    for (const auto& c : cases)
+    {
+        sim::reset();
+        gInAudioObjectID = 0;
+        gOutAudioObjectID = 0;
+        EventRecorder rowRecorder;
+        if (c.productZero)
+            sim::setInterfaceSpec(sim::interfaceSpec().set("idProduct", SInt32(0)));
+        sim::plug();
+        if (c.openFails)
+            sim::failStep(sim::Step::open, kIOReturnExclusiveAccess, 1);
+        OutputCapture capture;
+        RegisterRawDeviceCallBacks();
+        RegisterDeviceCallBacks();
+        sim::pumpMain();
+        EXPECT_EQ(capture.out(), rawStartLines(false) + c.lines) << c.name;
+        EXPECT_EQ(rowRecorder.codes(), std::vector<int>{1}) << c.name;
+        EXPECT_EQ(gUSBdevice, nullptr) << c.name;
+        OutputCapture quiet;
+        UnregisterDeviceCallBacks();
+    }
+}

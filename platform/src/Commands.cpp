@@ -272,7 +272,8 @@ std::string run(const std::vector<std::string>& w)
 // ---- Control pipe ----
 
 std::atomic<bool> stopPipe{false};
-std::thread* pipeThread = nullptr; // never destroyed, so a program that ends without stopping it does not abort
+std::thread* pipeThread =
+    nullptr; // never destroyed, so a program that ends without stopping it does not abort
 
 void appendLine(const std::string& path, const std::string& line)
 {
@@ -285,7 +286,17 @@ void appendLine(const std::string& path, const std::string& line)
     ::close(fd);
 }
 
-void readPipe(int fd, std::string replyPath)
+// Runs one line read from the pipe; the reply to "state" and every error line go to the reply file.
+void runPipeLine(const std::string& line, const std::string& replyPath)
+{
+    if (line.find_first_not_of(" \t\r") == std::string::npos)
+        return;
+    const std::string reply = command(line);
+    if (reply != "ok")
+        appendLine(replyPath, reply);
+}
+
+void readPipe(int fd, std::string path, std::string replyPath)
 {
     std::string pending;
     char buffer[512];
@@ -295,7 +306,30 @@ void readPipe(int fd, std::string replyPath)
         if (::poll(&p, 1, 50) <= 0)
             continue;
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
+        if (n == 0)
+        {
+            // Every writer has closed the pipe: what the last one left without a newline is its last line.
+            // A fresh descriptor, opened before the old one is closed, waits for the next writer (the old one
+            // would report the end at once from now on, and closing it first would fail a writer opening
+            // meanwhile).
+            runPipeLine(pending, replyPath);
+            pending.clear();
+            const int fresh = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            struct stat st;
+            if (fresh >= 0 && ::fstat(fresh, &st) == 0 && S_ISFIFO(st.st_mode))
+            {
+                ::close(fd);
+                fd = fresh;
+            }
+            else
+            {
+                if (fresh >= 0)
+                    ::close(fresh);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            continue;
+        }
+        if (n < 0)
             continue;
         pending.append(buffer, size_t(n));
         size_t end;
@@ -303,11 +337,7 @@ void readPipe(int fd, std::string replyPath)
         {
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
-            if (line.find_first_not_of(" \t\r") == std::string::npos)
-                continue;
-            const std::string reply = command(line);
-            if (reply != "ok")
-                appendLine(replyPath, reply);
+            runPipeLine(line, replyPath);
         }
     }
     ::close(fd);
@@ -323,8 +353,8 @@ std::string startPipe(const std::string& path)
     }
     else if (!S_ISFIFO(st.st_mode))
         return "error: " + path + " is not a named pipe";
-    // Read and write: the pipe then never reads as ended while no writer has it open.
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    // Read only, without waiting for a writer; the reader sees each writer's close as the end of its text.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return "error: cannot open the control pipe " + path;
     const std::string replyPath = path + ".out";
@@ -332,7 +362,7 @@ std::string startPipe(const std::string& path)
     if (out >= 0)
         ::close(out);
     stopPipe = false;
-    pipeThread = new std::thread(readPipe, fd, replyPath);
+    pipeThread = new std::thread(readPipe, fd, path, replyPath);
     return {};
 }
 } // namespace

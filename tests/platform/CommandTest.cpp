@@ -236,6 +236,44 @@ TEST_F(Commands, TheEnvironmentStartsTheMachineThePipeAndTheJournal)
         ::unlink(path.c_str());
 }
 
+// Writes text to the control pipe as one writer: open, write, close.
+void sendToPipe(const std::string& pipe, const std::string& text)
+{
+    const int fd = ::open(pipe.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
+    ::close(fd);
+}
+
+TEST_F(Commands, EachWriterOfThePipeEndsItsLastLineByClosingAndLongLinesArriveWhole)
+{
+    const std::string pipe = tempPath("control-writers");
+    ::unlink(pipe.c_str());
+    ::setenv("PELK_SIM_START", "absent", 1);
+    ::setenv("PELK_SIM_CONTROL", pipe.c_str(), 1);
+    ASSERT_TRUE(sim::startFromEnvironment().empty());
+    const auto replies = [&](size_t count)
+    { return waitFor([&] { return lines(pipe + ".out").size() >= count; }); };
+
+    sendToPipe(pipe, "set hp on\nstate"); // the last line has no newline
+    ASSERT_TRUE(replies(1)) << "the line a writer left unfinished runs when it closes";
+    sendToPipe(pipe, "set rec on\nstate\n");
+    ASSERT_TRUE(replies(2)) << "the next writer's first line stands on its own";
+    const std::string vendor(3000, 'v'); // longer than any single read of the pipe
+    sendToPipe(pipe, "plug-other vid=1 pid=2 vendor=\"" + vendor + "\" product=\"p\"\nstate\n");
+    ASSERT_TRUE(replies(3));
+    sim::stopFromEnvironment();
+
+    const std::string end = " loopback=unknown monvol=unknown plugged=no";
+    EXPECT_EQ(lines(pipe + ".out"), (std::vector<std::string>{"hp=on rec=unknown" + end, "hp=on rec=on" + end,
+                                                              "hp=on rec=on" + end}));
+    EXPECT_TRUE(sim::isPlugged(1)) << "the long line was one command";
+    for (const char* name : {"PELK_SIM_START", "PELK_SIM_CONTROL"})
+        ::unsetenv(name);
+    for (const auto& path : {pipe, pipe + ".out"})
+        ::unlink(path.c_str());
+}
+
 TEST_F(Commands, TheDefaultStartIsPluggedAndABadStartValueIsReported)
 {
     for (const char* value : {"", "plugged", "sideways"})

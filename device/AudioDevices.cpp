@@ -37,24 +37,29 @@ bool isUsableRate(Float64 rate)
     return std::isfinite(rate) && rate > 0.0;
 }
 
-// The audio service's current device list, read by the size actually returned; empty on failure.
-std::vector<AudioObjectID> readDeviceList()
+// Reads the audio service's current device list by the size actually returned. False when it cannot be
+// read; an empty list is a successful read.
+bool readDeviceList(std::vector<AudioObjectID>& devices)
 {
+    devices.clear();
     const AudioObjectPropertyAddress address{kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal,
                                              0};
     UInt32 size = 0;
     if (AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &address, 0, nullptr, &size) != 0)
-        return {};
+        return false;
 
-    std::vector<AudioObjectID> devices(size / sizeof(AudioObjectID), 0);
+    devices.assign(size / sizeof(AudioObjectID), 0);
     if (devices.empty())
-        return {};
+        return true;
     size = static_cast<UInt32>(devices.size() * sizeof(AudioObjectID));
     if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, devices.data()) !=
         0)
-        return {};
+    {
+        devices.clear();
+        return false;
+    }
     devices.resize(std::min<size_t>(devices.size(), size / sizeof(AudioObjectID)));
-    return devices;
+    return true;
 }
 
 // Reads a string property; a null string counts as a failed read.
@@ -172,8 +177,8 @@ void CreateInputDeviceArray(CFStringRef name, CFStringRef manufacturer, void* re
     if (name == nullptr || manufacturer == nullptr)
         return;
 
-    const std::vector<AudioObjectID> devices = readDeviceList();
-    if (devices.empty())
+    std::vector<AudioObjectID> devices;
+    if (!readDeviceList(devices) || devices.empty())
         return;
 
     // A listener goes away with its device; forget devices that have left the list.
@@ -236,7 +241,10 @@ void DropDepartedAudioDevices()
 {
     if (gInAudioObjectID.load() == 0 && gOutAudioObjectID.load() == 0)
         return;
-    const std::vector<AudioObjectID> devices = readDeviceList();
+    // A list that cannot be read tells nothing about which devices have gone.
+    std::vector<AudioObjectID> devices;
+    if (!readDeviceList(devices))
+        return;
     for (std::atomic<AudioObjectID>* id : {&gInAudioObjectID, &gOutAudioObjectID})
         if (std::find(devices.begin(), devices.end(), id->load()) == devices.end())
             *id = 0;

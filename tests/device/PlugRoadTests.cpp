@@ -329,3 +329,24 @@ TEST_F(PlugRoadTest, DeviceReadyWithNoRawDeviceWaitingPrintsNothingOfTheRawRoad)
         UnregisterDeviceCallBacks();
     }
 }
+
+// Identifiers are dropped before a new search only when the device list shows them gone; a list that
+// cannot be read keeps them, so known devices still satisfy the search at once.
+TEST_F(PlugRoadTest, AnUnreadableDeviceListDropsNoIdentifiersBeforeANewSearch)
+{
+    const sim::UsbDevice twin = sim::addUsbDevice(sim::interfaceSpec());
+    sim::plug();
+    registerQuietly();
+    ASSERT_EQ(recorder.codes(), std::vector<int>{1});
+    const AudioObjectID in = gInAudioObjectID.load();
+    const AudioObjectID out = gOutAudioObjectID.load();
+
+    sim::failProperty({sim::AudioOp::size, kAudioObjectSystemObject, kAudioHardwarePropertyDevices});
+    sim::plug(twin);
+    sim::pumpMain();
+    EXPECT_EQ(recorder.codes(), (std::vector<int>{1, 1}));
+    EXPECT_EQ(sim::sleepCalls(), 0);
+    EXPECT_EQ(gInAudioObjectID.load(), in);
+    EXPECT_EQ(gOutAudioObjectID.load(), out);
+    sim::clearPropertyFaults();
+}

@@ -369,6 +369,11 @@ std::string startPipe(const std::string& path)
 
 std::string command(const std::string& line)
 {
+    // One command at a time, whichever front end it comes from: a command reads the machine and then changes
+    // it, and another command in between would be undone. Never destroyed, as the pipe's reader may outlive
+    // the program's static objects.
+    static auto* serial = new std::mutex;
+    const std::lock_guard<std::mutex> lock(*serial);
     try
     {
         const auto words = tokens(line);

@@ -5,10 +5,12 @@
 
 #include <juce_events/juce_events.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace simtest;
@@ -139,6 +141,32 @@ TEST_F(Commands, MalformedOrUnknownCommandsGiveOneErrorLineAndChangeNothing)
     for (const char* line : {"vol in 1 -10", "mute out 2 on", "rate both 48000"})
         EXPECT_EQ(sim::command(line).rfind("error: ", 0), 0u) << line;
     EXPECT_EQ(sim::command("unplug"), "error: the interface is not plugged in");
+}
+
+TEST_F(Commands, CommandsFromTwoFrontEndsAtOnceLoseNoChange)
+{
+    // The pipe's reader and the C++ call may run commands at the same time; each "set" changes its own
+    // field only, so one front end never undoes the other's change.
+    std::atomic<bool> stop{false};
+    std::atomic<int> done{0};
+    std::thread other(
+        [&]
+        {
+            for (int i = 0; !stop; ++i, ++done)
+                sim::command(i % 2 ? "set hp on" : "set hp off");
+        });
+    while (done < 100)
+        std::this_thread::yield();
+    int lost = 0;
+    for (int i = 0; i < 20000; ++i)
+    {
+        const bool on = i % 2 == 0;
+        sim::command(on ? "set rec on" : "set rec off");
+        lost += sim::interfaceState().record != (on ? sim::Tri::on : sim::Tri::off);
+    }
+    stop = true;
+    other.join();
+    EXPECT_EQ(lost, 0);
 }
 
 std::string tempPath(const std::string& name)

@@ -329,8 +329,9 @@ std::vector<std::string> violations(); // contract violations: null, unknown or 
 std::string command(const std::string& line);
 
 // Reads PELK_SIM_START, PELK_SIM_SETUP, PELK_SIM_CONTROL and PELK_SIM_JOURNAL, resets the world for the
-// program (real clock, JUCE main loop) and starts the control pipe. Returns the error lines of the set-up
-// commands (empty when all went well).
+// program (real clock, JUCE main loop) and starts the control pipe. Returns the error lines of the start-up:
+// a bad PELK_SIM_START value, a path that cannot be used, each failing set-up command (empty when all went
+// well).
 std::vector<std::string> startFromEnvironment();
 void stopFromEnvironment(); // stops the control pipe and the notification thread (bounded)
 

@@ -397,6 +397,12 @@ std::vector<std::string> startFromEnvironment()
     config.mainLoop = MainLoop::juce;
     config.journalPath = env("PELK_SIM_JOURNAL");
     reset(config);
+    if (!config.journalPath.empty())
+    {
+        const detail::Lock lock(detail::mutex());
+        if (detail::world().journalFile == nullptr)
+            errors.push_back("error: cannot open the journal " + config.journalPath);
+    }
 
     const std::string start = env("PELK_SIM_START");
     if (start.empty() || start == "plugged")

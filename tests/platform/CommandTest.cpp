@@ -264,6 +264,34 @@ TEST_F(Commands, TheEnvironmentStartsTheMachineThePipeAndTheJournal)
         ::unlink(path.c_str());
 }
 
+TEST_F(Commands, EnvironmentPathsThatCannotBeUsedAreReported)
+{
+    const std::string missing = tempPath("no-such-directory") + "/file";
+    const std::string plain = tempPath("plain-file");
+    std::ofstream(plain) << "";
+    struct Case
+    {
+        const char* variable;
+        std::string value;
+        std::string error;
+    };
+    const std::vector<Case> cases{
+        {"PELK_SIM_SETUP", missing, "error: cannot read " + missing},
+        {"PELK_SIM_CONTROL", missing, "error: cannot create the control pipe " + missing},
+        {"PELK_SIM_CONTROL", plain, "error: " + plain + " is not a named pipe"},
+        {"PELK_SIM_JOURNAL", missing, "error: cannot open the journal " + missing},
+    };
+    for (const auto& c : cases)
+    {
+        ::setenv(c.variable, c.value.c_str(), 1);
+        EXPECT_EQ(sim::startFromEnvironment(), std::vector<std::string>{c.error}) << c.variable;
+        EXPECT_TRUE(sim::isPlugged()) << "the machine still starts";
+        sim::stopFromEnvironment();
+        ::unsetenv(c.variable);
+    }
+    ::unlink(plain.c_str());
+}
+
 // Writes text to the control pipe as one writer: open, write, close.
 void sendToPipe(const std::string& pipe, const std::string& text)
 {

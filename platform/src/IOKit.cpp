@@ -541,15 +541,20 @@ void plugLocked(World& w, UsbDevice device, const PlugOptions& options)
     offerService(w, handle, true, options.reverseOrder);
 }
 
-static void removeInterfaceAudio(World& w)
+// The interface's audio devices in and out leave the service; they are the current ones unless the
+// interface was plugged in again meanwhile.
+static void removeInterfaceAudio(World& w, AudioObjectID in, AudioObjectID out)
 {
-    for (AudioObjectID id : {w.interfaceIn, w.interfaceOut})
+    for (AudioObjectID id : {in, out})
     {
         w.deviceList.erase(std::remove(w.deviceList.begin(), w.deviceList.end(), id), w.deviceList.end());
         w.audio.erase(id);
     }
-    w.interfaceIn = w.interfaceOut = 0;
-    w.interfaceAudioListed = false;
+    if (w.interfaceIn == in && w.interfaceOut == out)
+    {
+        w.interfaceIn = w.interfaceOut = 0;
+        w.interfaceAudioListed = false;
+    }
 }
 
 void unplugLocked(World& w, UsbDevice device, const UnplugOptions& options)
@@ -562,7 +567,7 @@ void unplugLocked(World& w, UsbDevice device, const UnplugOptions& options)
     d.service = 0;
     w.services[handle].terminated = true;
     if (device == kInterface && !options.audioLast)
-        removeInterfaceAudio(w);
+        removeInterfaceAudio(w, w.interfaceIn, w.interfaceOut);
     offerService(w, handle, false, w.interfacePlug.reverseOrder);
     if (device == kInterface && options.audioLast)
     {
@@ -571,9 +576,7 @@ void unplugLocked(World& w, UsbDevice device, const UnplugOptions& options)
                  [in, out]
                  {
                      Lock lock(mutex());
-                     World& w = world();
-                     if (w.interfaceIn == in && w.interfaceOut == out)
-                         removeInterfaceAudio(w);
+                     removeInterfaceAudio(world(), in, out);
                  });
     }
 }

@@ -436,6 +436,21 @@ TEST_F(Usb, DeliveryOrderAudioTimingAndTeardown)
         EXPECT_TRUE(sim::audioDevices().empty());
     }
 
+    // Plugged in again before the late removal ran: the old audio devices still leave, the new ones stay.
+    sim::reset();
+    sim::plug();
+    const std::vector<AudioObjectID> before = sim::audioDevices();
+    sim::UnplugOptions late;
+    late.audioLast = true;
+    sim::unplug(sim::kInterface, late);
+    sim::plug();
+    sim::pumpMain();
+    const std::vector<AudioObjectID> after{sim::interfaceAudioDevice(sim::Direction::input),
+                                           sim::interfaceAudioDevice(sim::Direction::output)};
+    EXPECT_EQ(sim::audioDevices(), after);
+    for (AudioObjectID old : before)
+        EXPECT_TRUE(std::find(after.begin(), after.end(), old) == after.end());
+
     // A released iterator or a destroyed port delivers nothing more.
     sim::reset();
     Watch released, destroyed;

@@ -298,7 +298,9 @@ void runPipeLine(const std::string& line, const std::string& replyPath)
 
 void readPipe(int fd, std::string path, std::string replyPath)
 {
+    constexpr size_t kLongestLine = 65536; // a writer that never sends a newline cannot grow this without end
     std::string pending;
+    bool skipping = false; // in the rest of a line that was too long
     char buffer[512];
     while (!stopPipe.load())
     {
@@ -312,8 +314,10 @@ void readPipe(int fd, std::string path, std::string replyPath)
             // A fresh descriptor, opened before the old one is closed, waits for the next writer (the old one
             // would report the end at once from now on, and closing it first would fail a writer opening
             // meanwhile).
-            runPipeLine(pending, replyPath);
+            if (!skipping)
+                runPipeLine(pending, replyPath);
             pending.clear();
+            skipping = false;
             const int fresh = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
             struct stat st;
             if (fresh >= 0 && ::fstat(fresh, &st) == 0 && S_ISFIFO(st.st_mode))
@@ -337,7 +341,16 @@ void readPipe(int fd, std::string path, std::string replyPath)
         {
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
-            runPipeLine(line, replyPath);
+            if (!skipping)
+                runPipeLine(line, replyPath);
+            skipping = false;
+        }
+        if (pending.size() > kLongestLine)
+        {
+            if (!skipping)
+                appendLine(replyPath, "error: command line too long");
+            skipping = true;
+            pending.clear();
         }
     }
     ::close(fd);

@@ -301,7 +301,7 @@ void sendToPipe(const std::string& pipe, const std::string& text)
     ::close(fd);
 }
 
-TEST_F(Commands, EachWriterOfThePipeEndsItsLastLineByClosingAndLongLinesArriveWhole)
+TEST_F(Commands, EachWriterOfThePipeEndsItsLastLineByClosingAndLongLinesArriveWholeOrRefused)
 {
     const std::string pipe = tempPath("control-writers");
     ::unlink(pipe.c_str());
@@ -318,11 +318,16 @@ TEST_F(Commands, EachWriterOfThePipeEndsItsLastLineByClosingAndLongLinesArriveWh
     const std::string vendor(3000, 'v'); // longer than any single read of the pipe
     sendToPipe(pipe, "plug-other vid=1 pid=2 vendor=\"" + vendor + "\" product=\"p\"\nstate\n");
     ASSERT_TRUE(replies(3));
+    // A line without end is refused once, and the pipe goes on with the next line.
+    sendToPipe(pipe, std::string(200000, 'x') + "\nset loopback on\nstate\n");
+    ASSERT_TRUE(replies(5));
     sim::stopFromEnvironment();
 
     const std::string end = " loopback=unknown monvol=unknown plugged=no";
-    EXPECT_EQ(lines(pipe + ".out"), (std::vector<std::string>{"hp=on rec=unknown" + end, "hp=on rec=on" + end,
-                                                              "hp=on rec=on" + end}));
+    EXPECT_EQ(lines(pipe + ".out"),
+              (std::vector<std::string>{"hp=on rec=unknown" + end, "hp=on rec=on" + end, "hp=on rec=on" + end,
+                                        "error: command line too long",
+                                        "hp=on rec=on loopback=on monvol=unknown plugged=no"}));
     EXPECT_TRUE(sim::isPlugged(1)) << "the long line was one command";
     for (const char* name : {"PELK_SIM_START", "PELK_SIM_CONTROL"})
         ::unsetenv(name);

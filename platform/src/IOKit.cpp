@@ -77,8 +77,8 @@ void deliverMatching(World& w, io_iterator_t iterator)
                    Lock lock(mutex());
                    World& w = world();
                    auto it = w.registrations.find(iterator);
-                   if (it == w.registrations.end())
-                       return;
+                   if (it == w.registrations.end() || !livePort(w, it->second.port))
+                       return; // released, or its port destroyed while the delivery waited
                    it->second.posted = false;
                    auto callback = it->second.callback;
                    void* refCon = it->second.refCon;
@@ -594,7 +594,7 @@ void sendPowerLocked(World& w, UInt32 messageType)
                        Lock lock(mutex());
                        World& w = world();
                        auto it = w.power.find(handle);
-                       if (it == w.power.end() || !it->second.active)
+                       if (it == w.power.end() || !it->second.active || !livePort(w, it->second.port))
                            return;
                        const intptr_t id = w.nextNotificationId++;
                        w.pendingAcks[id] = messageType;

@@ -109,6 +109,19 @@ TEST_F(PowerAndLoop, ARefusedPowerRegistrationGetsNoMessages)
     EXPECT_TRUE(client.messages.empty());
 }
 
+TEST_F(PowerAndLoop, MessagesWaitingForADestroyedPortAreDropped)
+{
+    PowerClient client;
+    IONotificationPortRef port = nullptr;
+    client.root = IORegisterForSystemPower(&client, &port, PowerClient::handler, &client.notifier);
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
+                       kCFRunLoopCommonModes);
+    sim::systemSleep();
+    IONotificationPortDestroy(port);
+    sim::pumpMain();
+    EXPECT_TRUE(client.messages.empty());
+}
+
 TEST_F(PowerAndLoop, OnlySourcesOnTheMainLoopInAServicedModeDeliver)
 {
     struct Case

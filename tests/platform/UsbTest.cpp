@@ -463,6 +463,16 @@ TEST_F(Usb, DeliveryOrderAudioTimingAndTeardown)
     sim::plug();
     EXPECT_EQ(sim::pumpMain(), 0);
     EXPECT_EQ(released.deliveries + destroyed.deliveries, 0);
+
+    // Nor is a delivery that was already waiting on the run loop when its port was destroyed.
+    sim::reset();
+    Watch queued;
+    queued.start(kIOMatchedNotification);
+    queued.takeAll(queued.iterator);
+    sim::plug();
+    IONotificationPortDestroy(queued.port);
+    sim::pumpMain();
+    EXPECT_EQ(queued.deliveries, 0);
 }
 
 TEST_F(Usb, NullAndStaleArgumentsReturnErrors)

@@ -765,10 +765,11 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef port, const
                                                void* refCon, io_iterator_t* notification)
 {
     using namespace platform::cf;
-    auto* dictionary = static_cast<const Dictionary*>(live(matching));
-    if (dictionary == nullptr || dictionary->kind != Kind::dictionary)
+    const Object* object = live(matching);
+    if (object == nullptr || object->kind != Kind::dictionary)
         return badArgument(
             "IOServiceAddMatchingNotification: null, released or wrong-typed matching dictionary");
+    auto* dictionary = static_cast<const Dictionary*>(object); // only once its kind is known
     Properties criteria;
     const bool validCriteria = criteriaFrom(*dictionary, criteria);
     CFRelease(matching); // each registration consumes one reference

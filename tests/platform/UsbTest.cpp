@@ -509,6 +509,14 @@ TEST_F(Usb, NullAndStaleArgumentsReturnErrors)
                         IONotificationPortCreate(0), kIOMatchedNotification, nullptr,
                         [](void*, io_iterator_t) {}, nullptr, &it) != kIOReturnSuccess;
          }},
+        {"register with a string for the dictionary",
+         [&]
+         {
+             return IOServiceAddMatchingNotification(
+                        IONotificationPortCreate(0), kIOMatchedNotification,
+                        reinterpret_cast<CFDictionaryRef>(CFSTR("IOUSBDevice")), [](void*, io_iterator_t) {},
+                        nullptr, &it) != kIOReturnSuccess;
+         }},
         {"register with an unknown type",
          [&]
          {

@@ -43,12 +43,27 @@ std::condition_variable& changed()
     return *cv;
 }
 
+// A fresh world: the interface on the bus (unplugged), the calling thread as the main thread.
+static void setUp(World& w, const Config& config)
+{
+    static UInt64 generations = 0;
+    w.config = config;
+    w.generation = ++generations;
+    w.mainThread = std::this_thread::get_id();
+    w.bus.emplace_back();
+    w.bus.back().spec = interfaceSpec();
+    if (!config.journalPath.empty())
+        w.journalFile = std::fopen(config.journalPath.c_str(), "a");
+}
+
+// The world is made on first use, so a client that starts with a command or a platform call, without a
+// reset, finds the same default world that reset(Config{}) gives.
 World& world()
 {
     if (current == nullptr)
     {
         current = new World;
-        current->mainThread = std::this_thread::get_id();
+        setUp(*current, Config{});
     }
     return *current;
 }
@@ -424,17 +439,9 @@ void reset(const Config& config)
         stopNotifier(lock, current->notifier, 500);
         current->notifier.reset();
         delete current;
-        current = nullptr;
     }
-    static UInt64 generations = 0;
-    World& w = world();
-    w.config = config;
-    w.generation = ++generations;
-    w.mainThread = std::this_thread::get_id();
-    w.bus.emplace_back();
-    w.bus.back().spec = interfaceSpec();
-    if (!config.journalPath.empty())
-        w.journalFile = std::fopen(config.journalPath.c_str(), "a");
+    current = new World;
+    setUp(*current, config);
     platform::takeViolations(true);
     changed().notify_all(); // writers held at the old world's gate go on
 }

@@ -37,6 +37,16 @@ std::string snapshot()
     return s.str();
 }
 
+// A client may start with a command and no reset (each test runs in its own process, so this one meets the
+// world as a fresh program does): it finds the unplugged interface of a default world.
+TEST(CommandsWithoutReset, TheFirstCommandMeetsTheDefaultWorld)
+{
+    EXPECT_EQ(sim::command("state"), "hp=unknown rec=unknown loopback=unknown monvol=unknown plugged=no");
+    EXPECT_EQ(sim::command("set hp on"), "ok");
+    EXPECT_EQ(sim::command("plug"), "ok");
+    EXPECT_EQ(sim::command("state"), "hp=on rec=unknown loopback=unknown monvol=unknown plugged=yes");
+}
+
 TEST_F(Commands, EachCommandChangesWhatItNames)
 {
     EXPECT_EQ(sim::command("state"), "hp=unknown rec=unknown loopback=unknown monvol=unknown plugged=no");

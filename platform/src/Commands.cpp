@@ -53,13 +53,21 @@ std::vector<std::string> tokens(const std::string& line)
     return out;
 }
 
+// A word from the command line, quoted for an error line; a long word is cut, so the reply stays one
+// readable line whatever was sent.
+std::string quoted(const std::string& word)
+{
+    constexpr size_t kMax = 40;
+    return "'" + (word.size() > kMax ? word.substr(0, kMax) + "..." : word) + "'";
+}
+
 double number(const std::string& text, const char* what)
 {
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || end != text.c_str() + text.size() || errno != 0 || !std::isfinite(value))
-        throw ParseError{std::string("bad ") + what + " '" + text + "'"};
+        throw ParseError{std::string("bad ") + what + " " + quoted(text)};
     return value;
 }
 
@@ -73,7 +81,7 @@ long integer(const std::string& text, const char* what, int base, long low, long
     const long value = std::strtol(digits.c_str(), &end, base);
     if (digits.empty() || digits[0] == '+' || (base == 16 && digits[0] == '-') ||
         end != digits.c_str() + digits.size() || errno != 0 || value < low || value > high)
-        throw ParseError{std::string("bad ") + what + " '" + text + "'"};
+        throw ParseError{std::string("bad ") + what + " " + quoted(text)};
     return value;
 }
 
@@ -87,9 +95,9 @@ std::map<std::string, std::string> options(const std::vector<std::string>& words
         const size_t eq = words[i].find('=');
         const std::string key = eq == std::string::npos ? words[i] : words[i].substr(0, eq);
         if (eq == std::string::npos || std::find(allowed.begin(), allowed.end(), key) == allowed.end())
-            throw ParseError{"unexpected argument '" + words[i] + "'"};
+            throw ParseError{"unexpected argument " + quoted(words[i])};
         if (!out.emplace(key, words[i].substr(eq + 1)).second)
-            throw ParseError{"repeated argument '" + key + "'"};
+            throw ParseError{"repeated argument " + quoted(key)};
     }
     return out;
 }
@@ -266,7 +274,7 @@ std::string run(const std::vector<std::string>& w)
         arity(w, 1, "state");
         return stateLine();
     }
-    throw ParseError{"unknown command '" + verb + "'"};
+    throw ParseError{"unknown command " + quoted(verb)};
 }
 
 // ---- Control pipe ----

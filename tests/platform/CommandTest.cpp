@@ -146,6 +146,15 @@ TEST_F(Commands, MalformedOrUnknownCommandsGiveOneErrorLineAndChangeNothing)
         EXPECT_EQ(reply.find('\n'), std::string::npos) << line;
         EXPECT_EQ(snapshot(), before) << line;
     }
+    // A long word is cut in the error line, which stays short whatever was sent.
+    const std::string longWord(5000, 'x');
+    for (const std::string& line : {longWord, "vol in 1 " + longWord, "plug-other " + longWord + "=1"})
+    {
+        const std::string reply = sim::command(line);
+        EXPECT_EQ(reply.rfind("error: ", 0), 0u) << reply.substr(0, 80);
+        EXPECT_LT(reply.size(), 120u) << reply.substr(0, 80);
+    }
+    EXPECT_EQ(sim::command(longWord), "error: unknown command '" + std::string(40, 'x') + "...'");
     // Without the audio devices, the audio commands are refused.
     sim::command("unplug");
     for (const char* line : {"vol in 1 -10", "mute out 2 on", "rate both 48000"})

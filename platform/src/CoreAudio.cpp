@@ -269,6 +269,18 @@ bool isSystemDevices(AudioObjectID object, const AudioObjectPropertyAddress& a)
            (a.mScope == kAudioObjectPropertyScopeGlobal || a.mScope == kAudioObjectPropertyScopeWildcard) &&
            (a.mElement == 0 || a.mElement == kAudioObjectPropertyElementWildcard);
 }
+
+// The listed device and the property an address names on it, or the status a call returns when either is
+// missing.
+OSStatus findProperty(World& w, AudioObjectID object, const AudioObjectPropertyAddress& address,
+                      AudioDevice*& device, Prop& prop)
+{
+    device = listedDevice(w, object);
+    if (device == nullptr)
+        return kAudioHardwareBadObjectError;
+    prop = propertyOf(*device, address);
+    return prop == Prop::none ? kAudioHardwareUnknownPropertyError : 0;
+}
 } // namespace
 
 Boolean AudioObjectHasProperty(AudioObjectID object, const AudioObjectPropertyAddress* address)
@@ -305,12 +317,10 @@ OSStatus AudioObjectGetPropertyDataSize(AudioObjectID object, const AudioObjectP
         *outSize = UInt32(w.deviceList.size() * sizeof(AudioObjectID));
         return 0;
     }
-    AudioDevice* d = listedDevice(w, object);
-    if (d == nullptr)
-        return kAudioHardwareBadObjectError;
-    const Prop p = propertyOf(*d, *address);
-    if (p == Prop::none)
-        return kAudioHardwareUnknownPropertyError;
+    AudioDevice* d = nullptr;
+    Prop p = Prop::none;
+    if (const OSStatus status = findProperty(w, object, *address, d, p); status != 0)
+        return status;
     *outSize = sizeOf(*d, p, address->mScope);
     return 0;
 }
@@ -338,12 +348,10 @@ OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPrope
         *ioSize = UInt32(count * sizeof(AudioObjectID));
         return 0;
     }
-    AudioDevice* d = listedDevice(w, object);
-    if (d == nullptr)
-        return kAudioHardwareBadObjectError;
-    const Prop p = propertyOf(*d, *address);
-    if (p == Prop::none)
-        return kAudioHardwareUnknownPropertyError;
+    AudioDevice* d = nullptr;
+    Prop p = Prop::none;
+    if (const OSStatus status = findProperty(w, object, *address, d, p); status != 0)
+        return status;
     const UInt32 size = sizeOf(*d, p, address->mScope);
     if (*ioSize < size)
         return kAudioHardwareBadPropertySizeError;
@@ -432,12 +440,10 @@ OSStatus AudioObjectSetPropertyData(AudioObjectID object, const AudioObjectPrope
     World& w = world();
     if (auto fault = takePropertyFault(w, AudioOp::set, object, *address))
         return fault->status;
-    AudioDevice* d = listedDevice(w, object);
-    if (d == nullptr)
-        return kAudioHardwareBadObjectError;
-    const Prop p = propertyOf(*d, *address);
-    if (p == Prop::none)
-        return kAudioHardwareUnknownPropertyError;
+    AudioDevice* d = nullptr;
+    Prop p = Prop::none;
+    if (const OSStatus status = findProperty(w, object, *address, d, p); status != 0)
+        return status;
     if (p == Prop::string || p == Prop::streams)
         return kAudioHardwareIllegalOperationError;
     if (size != sizeOf(*d, p, address->mScope))

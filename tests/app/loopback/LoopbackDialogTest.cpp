@@ -206,8 +206,9 @@ TEST_P(LoopbackLayout, ButtonsPointsCurvesAndBackgroundFollowTheSize)
 }
 
 // Expected values by the panel's rule: each coordinate the single-precision product of its fraction
-// and the size, truncated. 314 x 322 is the window's first and largest size, 214 x 229 its limits;
-// 204 is the widest size with the small picture behind, 190 one where A stays at its minimum of 5.
+// and the size, truncated. 314 x 322 is the window's first and largest size, 214 x 229 its size
+// limits, 223 x 229 the smallest size the limits allow at the window's aspect ratio; 204 is the widest size
+// with the small picture behind, 190 one where A stays at its minimum of 5.
 INSTANTIATE_TEST_SUITE_P(Sizes, LoopbackLayout,
                          ::testing::Values(LayoutCase{314,
                                                       322,
@@ -230,6 +231,17 @@ INSTANTIATE_TEST_SUITE_P(Sizes, LoopbackLayout,
                                                       {{{85, 192}, {65, 212}}},
                                                       {{{124, 169}, {124, 201}}},
                                                       5.35f,
+                                                      true},
+                                           LayoutCase{223,
+                                                      229,
+                                                      {10, 69, 29, 29},
+                                                      {10, 146, 29, 29},
+                                                      {{{189, 144}, {189, 176}}},
+                                                      {{{70, 68}, {70, 100}}},
+                                                      {{{70, 145}, {70, 177}}},
+                                                      {{{88, 192}, {68, 212}}},
+                                                      {{{129, 169}, {129, 201}}},
+                                                      5.575f,
                                                       true},
                                            LayoutCase{205,
                                                       210,
@@ -387,12 +399,11 @@ TEST_P(LoopbackDrawing, TheChosenRoutingOnlyAndNoneWithoutChoiceOrWhenBothAreDis
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, LoopbackDrawing,
-                         ::testing::Values(std::pair{314, 322}, std::pair{214, 229}, std::pair{204, 209}),
-                         [](const auto& info) {
-                             return std::to_string(info.param.first) + "x" +
-                                    std::to_string(info.param.second);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LoopbackDrawing,
+    ::testing::Values(std::pair{314, 322}, std::pair{223, 229}, std::pair{214, 229}, std::pair{204, 209}),
+    [](const auto& info)
+    { return std::to_string(info.param.first) + "x" + std::to_string(info.param.second); });
 
 // ---------------------------------------------------------------------------------------------------
 // Clicks, through the window's own mouse entry point, and the owner's setting of a button.

@@ -27,7 +27,7 @@ inline int readLoopbackState(juce::PropertiesFile& settings)
     const int value = settings.getIntValue("loopback");
     if (value == 0 || value == 1)
         return value;
-    settings.setValue("loopback", 0);
+    settings.setValue("loopback", juce::var(0));
     return 0;
 }
 #endif

@@ -1,0 +1,142 @@
+#include "PanelTestSupport.h"
+
+#include "PanelContracts.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+
+namespace paneltest
+{
+namespace
+{
+// The panel's dialog windows are desktop windows. Without a window manager X reports harmless errors
+// about window-manager atoms that do not exist, and Xlib's default handler would end the process; a
+// JUCE application installs a quiet handler itself, a test has no application object.
+void ignoreXErrors()
+{
+    using Handler = int (*)(void*, void*);
+    using SetHandler = Handler (*)(Handler);
+    static void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NODELETE);
+    if (auto* setHandler = (SetHandler) dlsym(x11, "XSetErrorHandler"))
+        setHandler([](void*, void*) { return 0; });
+}
+} // namespace
+
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    while (!condition())
+    {
+        if (juce::Time::getMillisecondCounter() >= end)
+            return condition();
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+    }
+    return true;
+}
+
+void pumpFor(int ms)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) ms;
+    while (juce::Time::getMillisecondCounter() < end)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+}
+
+juce::File settingsFile()
+{
+    const auto options = makeSettingsOptions();
+    return options.getDefaultFile();
+}
+
+juce::String storedSetting(const juce::String& key, const juce::String& fallback)
+{
+    juce::PropertiesFile file(makeSettingsOptions());
+    return file.getValue(key, fallback);
+}
+
+void storeSettings(const std::vector<std::pair<juce::String, juce::String>>& values)
+{
+    juce::PropertiesFile file(makeSettingsOptions());
+    for (const auto& [key, value] : values)
+        file.setValue(key, value);
+    ASSERT_TRUE(file.save());
+}
+
+std::vector<juce::Component*> deviceWidgets(MainComponent& p)
+{
+    return {p.buttonMuteOut.get(),
+            p.buttonMuteIn.get(),
+            p.buttonTriggerMonitoringHP.get(),
+            p.buttonTriggerMonitoringRecord.get(),
+            p.sliderVolMon.get(),
+            p.labelInL.get(),
+            p.labelInR.get(),
+            p.labelOutL.get(),
+            p.labelOutR.get(),
+            p.sliderInGroup.get(),
+            p.sliderOutGroup.get(),
+            p.levelMeter3.get(),
+            p.levelMeter4.get(),
+            p.levelMeter1.get(),
+            p.levelMeter2.get()};
+}
+
+void PanelTest::SetUp()
+{
+    ignoreXErrors();
+    home.getFile().createDirectory();
+    const auto config = home.getFile().getChildFile(".config");
+    config.createDirectory();
+    setenv("HOME", home.getFile().getFullPathName().toRawUTF8(), 1);
+    setenv("XDG_CONFIG_HOME", config.getFullPathName().toRawUTF8(), 1);
+    sim::reset(simConfig());
+}
+
+void PanelTest::TearDown()
+{
+    panel.reset();
+    // Whatever the panel left in the queue runs against a panel that is gone.
+    pumpFor(20);
+    const auto violations = sim::violations();
+    EXPECT_TRUE(violations.empty()) << (violations.empty() ? std::string() : violations.front());
+    home.getFile().deleteRecursively();
+}
+
+sim::Config PanelTest::simConfig() const
+{
+    sim::Config config;
+    config.clock = sim::Clock::virtualTime;
+    config.mainLoop = sim::MainLoop::juce;
+    return config;
+}
+
+MainComponent& PanelTest::makePanelAndSettle()
+{
+    auto& made = makePanel();
+    EXPECT_TRUE(pumpUntil([&] { return !made.hasPendingRestore(); }));
+    EXPECT_TRUE(pumpUntil([&] { return !made.isTimerRunning(MainComponent::readBackTimerId); }));
+    return made;
+}
+
+std::vector<int> PanelTest::commands()
+{
+    return sim::interfaceState().commands;
+}
+
+std::vector<int> PanelTest::commandsSince(size_t mark)
+{
+    const auto all = commands();
+    return {all.begin() + (std::ptrdiff_t) std::min(mark, all.size()), all.end()};
+}
+
+void PanelTest::plugAndSettle()
+{
+    sim::plug();
+    pumpFor(50);
+}
+
+void PanelTest::unplugAndSettle()
+{
+    sim::unplug();
+    pumpFor(50);
+}
+} // namespace paneltest

@@ -18,11 +18,6 @@ namespace
 // Created by the first panel, deleted by the panel's destructor. No command is registered with it.
 std::unique_ptr<juce::ApplicationCommandManager> applicationCommandManager;
 
-const char* const keyMonitoringVol = "MonitoringVol";
-const char* const keyMonitoringHP = "MonitoringHP";
-const char* const keyMonitoringRecord = "MonitoringRecord";
-const char* const keyWindowPosition = "WindowPosition";
-
 // The version shown in the About box when no application object runs (a panel built by a test).
 const char* const fallbackVersion = "1.5.0.0";
 
@@ -81,7 +76,8 @@ void writeMute(AudioObjectID device, AudioObjectPropertyScope scope, bool muted)
 // within the knob's range before it is narrowed, so no command byte comes from a value out of range.
 float storedMonitoringVolume(juce::PropertiesFile& settings)
 {
-    const double stored = settings.getValue(keyMonitoringVol, "0.0").getDoubleValue();
+    const double stored =
+        settings.getValue(SettingsKeys::monitoringVol, SettingsDefaults::monitoringVol).getDoubleValue();
     if (std::isnan(stored))
         return 0.0f;
     return (float) juce::jlimit((double) monitoringMinDb, (double) monitoringMaxDb, stored);
@@ -410,8 +406,10 @@ void MainComponent::handleDeviceReady()
     pendingRestore.pending = true;
     const auto generation = ++pendingRestore.generation;
     pendingRestore.monitoringVolume = storedMonitoringVolume(settings);
-    pendingRestore.headphoneOn = storedSwitchOn(settings, keyMonitoringHP, "0");
-    pendingRestore.recordOn = storedSwitchOn(settings, keyMonitoringRecord, "1");
+    pendingRestore.headphoneOn =
+        storedSwitchOn(settings, SettingsKeys::monitoringHP, SettingsDefaults::monitoringHP);
+    pendingRestore.recordOn =
+        storedSwitchOn(settings, SettingsKeys::monitoringRecord, SettingsDefaults::monitoringRecord);
     // Until the restore runs, each switch shows the opposite of its stored state, as before its click.
     buttonTriggerMonitoringHP->setToggleState(!pendingRestore.headphoneOn, juce::dontSendNotification);
     buttonTriggerMonitoringRecord->setToggleState(!pendingRestore.recordOn, juce::dontSendNotification);
@@ -564,12 +562,12 @@ void MainComponent::buttonClicked(juce::Button* button)
     if (button == buttonTriggerMonitoringRecord.get())
     {
         usb_hw_toggleMonitoringRecording(state ? 1u : 0u);
-        appProperties.getUserSettings()->setValue(keyMonitoringRecord, state);
+        appProperties.getUserSettings()->setValue(SettingsKeys::monitoringRecord, state);
     }
     if (button == buttonTriggerMonitoringHP.get())
     {
         usb_hw_toggleMonitoringHP(state ? 0u : 1u);
-        appProperties.getUserSettings()->setValue(keyMonitoringHP, state);
+        appProperties.getUserSettings()->setValue(SettingsKeys::monitoringHP, state);
         sliderVolMon->setEnabled(state);
         sliderVolMon->setVisible(state);
         if (state)
@@ -600,7 +598,7 @@ void MainComponent::sliderValueChanged(juce::Slider* slider)
     {
         if (gUSBdevice != nullptr && std::isfinite(value))
             writeDeviceCommand(monitorVolumeCommand(value));
-        appProperties.getUserSettings()->setValue(keyMonitoringVol, value);
+        appProperties.getUserSettings()->setValue(SettingsKeys::monitoringVol, value);
     }
 
     volumeLevelThread.notify();
@@ -608,5 +606,5 @@ void MainComponent::sliderValueChanged(juce::Slider* slider)
 
 void MainComponent::savedWindowPosition(juce::String state)
 {
-    appProperties.getUserSettings()->setValue(keyWindowPosition, state);
+    appProperties.getUserSettings()->setValue(SettingsKeys::windowPosition, state);
 }

@@ -3,7 +3,7 @@
 
 #include "World.h"
 
-#include "device/DeviceIds.h"
+#include "DeviceIds.h"
 
 #include <cstring>
 

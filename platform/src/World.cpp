@@ -3,7 +3,7 @@
 #include "World.h"
 
 #include "PlatformJuce.h"
-#include "device/DeviceIds.h"
+#include "DeviceIds.h"
 
 #include <juce_events/juce_events.h>
 

@@ -4,7 +4,7 @@
 
 #include "SimTestSupport.h"
 
-#include "device/DeviceIds.h"
+#include "DeviceIds.h"
 
 using namespace simtest;
 

@@ -25,8 +25,9 @@ target_compile_definitions(pelk_juce
         $<TARGET_PROPERTY:pelk_juce,COMPILE_DEFINITIONS>)
 
 # The module sources JUCE attaches to each module target are compiled here; consumers get the
-# include paths and definitions only.
-target_include_directories(pelk_juce
+# include paths (as system folders, so the project's warning set does not apply to JUCE's headers) and
+# definitions only.
+target_include_directories(pelk_juce SYSTEM
     INTERFACE
         $<TARGET_PROPERTY:pelk_juce,INCLUDE_DIRECTORIES>)
 

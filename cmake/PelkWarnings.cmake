@@ -1,7 +1,13 @@
 # Warnings and sanitizer flags for the project's own targets (not for the JUCE library).
+# PELK_WERROR turns the warnings into errors; CI sets it, local builds leave it off.
+
+option(PELK_WERROR "Treat warnings in the project's own code as errors" OFF)
 
 add_library(pelk_warnings INTERFACE)
-target_compile_options(pelk_warnings INTERFACE -Wall -Wextra)
+target_compile_options(pelk_warnings INTERFACE -Wall -Wextra -Wshadow)
+if(PELK_WERROR)
+    target_compile_options(pelk_warnings INTERFACE -Werror)
+endif()
 
 if(PELK_SANITIZE STREQUAL "address")
     set(PELK_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)

@@ -75,9 +75,9 @@ void deliverMatching(World& w, io_iterator_t iterator)
                [iterator]
                {
                    Lock lock(mutex());
-                   World& w = world();
-                   auto it = w.registrations.find(iterator);
-                   if (it == w.registrations.end() || !livePort(w, it->second.port))
+                   World& current = world();
+                   auto it = current.registrations.find(iterator);
+                   if (it == current.registrations.end() || !livePort(current, it->second.port))
                        return; // released, or its port destroyed while the delivery waited
                    it->second.posted = false;
                    auto callback = it->second.callback;
@@ -592,12 +592,13 @@ void sendPowerLocked(World& w, UInt32 messageType)
                    [handle, messageType]
                    {
                        Lock lock(mutex());
-                       World& w = world();
-                       auto it = w.power.find(handle);
-                       if (it == w.power.end() || !it->second.active || !livePort(w, it->second.port))
+                       World& current = world();
+                       auto it = current.power.find(handle);
+                       if (it == current.power.end() || !it->second.active ||
+                           !livePort(current, it->second.port))
                            return;
-                       const intptr_t id = w.nextNotificationId++;
-                       w.pendingAcks[id] = messageType;
+                       const intptr_t id = current.nextNotificationId++;
+                       current.pendingAcks[id] = messageType;
                        auto callback = it->second.callback;
                        void* refCon = it->second.refCon;
                        lock.unlock();

@@ -2,8 +2,8 @@
 
 #include "World.h"
 
-#include "PlatformJuce.h"
 #include "DeviceIds.h"
+#include "PlatformJuce.h"
 
 #include <juce_events/juce_events.h>
 

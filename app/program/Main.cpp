@@ -1,0 +1,3 @@
+#include "PelkVODApplication.h"
+
+START_JUCE_APPLICATION(PelkVODApplication)

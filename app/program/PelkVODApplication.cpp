@@ -1,0 +1,313 @@
+#include "PelkVODApplication.h"
+
+#include "CommandLine.h"
+#include "MainComponent.h"
+#include "SimControl.h"
+
+#include <cstdio>
+
+using pelk::program::CommandLineSwitch;
+using pelk::program::matchCommandLine;
+
+namespace
+{
+constexpr int defaultWidth = 316;
+constexpr int defaultHeight = 486;
+constexpr int minimumWidth = 226;
+constexpr int minimumHeight = 348;
+constexpr int maximumWidth = 452;
+constexpr int maximumHeight = 696;
+
+void errorLine(const juce::String& text)
+{
+    std::fprintf(stderr, "%s\n", text.toRawUTF8());
+    std::fflush(stderr);
+}
+
+void requestStop()
+{
+    juce::MessageManager::getInstance()->stopDispatchLoop();
+}
+
+// Factory settings asked for on the command line at start-up ("/default", "/defaults", "/init"): applied
+// here, after the window is shown and before the window state is forgotten the second time and before
+// "/init" stops the program.
+void applyFactorySettingsAtStart(MainComponent&, CommandLineSwitch)
+{
+    // Filled in with the factory settings.
+}
+
+// Factory settings asked for by a later launch with "/default" or "/defaults", before the window state is
+// forgotten and the program comes forward.
+void applyFactorySettingsOnLaterLaunch(MainComponent&)
+{
+    // Filled in with the factory settings.
+}
+} // namespace
+
+//==============================================================================
+PelkVODApplication::MainWindow::MainWindow(const juce::String& name)
+    : juce::DocumentWindow(name, juce::Colours::lightgrey, juce::DocumentWindow::allButtons)
+{
+    setUsingNativeTitleBar(false);
+}
+
+PelkVODApplication::MainWindow::~MainWindow()
+{
+    // The bar goes before the panel that is its model and look; the constrainer before the window.
+    setMenuBar(nullptr);
+    setConstrainer(nullptr);
+    constrainer.reset();
+}
+
+void PelkVODApplication::MainWindow::closeButtonPressed()
+{
+    if (auto* panel = getPanel())
+        panel->savedWindowPosition(getWindowStateAsString());
+
+    if (auto* app = juce::JUCEApplicationBase::getInstance())
+        app->systemRequestedQuit();
+}
+
+void PelkVODApplication::MainWindow::maximiseButtonPressed()
+{
+    if (isZoomed() && !boundsBeforeZoom.isEmpty())
+    {
+        setBounds(boundsBeforeZoom.withPosition(getPosition()));
+        boundsBeforeZoom = {};
+        return;
+    }
+    zoom();
+}
+
+void PelkVODApplication::MainWindow::zoom()
+{
+    if (constrainer == nullptr)
+        return;
+
+    boundsBeforeZoom = getBounds();
+    setBounds(
+        constrainer->boundsForContentSize(constrainer->getMaximumWidth(), constrainer->getMaximumHeight()));
+}
+
+bool PelkVODApplication::MainWindow::isZoomed() const
+{
+    const auto* content = getContentComponent();
+    return constrainer != nullptr && content != nullptr &&
+           content->getWidth() == constrainer->getMaximumWidth() &&
+           content->getHeight() == constrainer->getMaximumHeight();
+}
+
+MainComponent* PelkVODApplication::MainWindow::getPanel() const
+{
+    return dynamic_cast<MainComponent*>(getContentComponent());
+}
+
+void PelkVODApplication::MainWindow::installMenuBar()
+{
+    auto* panel = getPanel();
+    if (panel == nullptr)
+        return;
+
+    const auto contentSize = panel->getBounds().getBottomRight() - panel->getPosition();
+    setMenuBar(panel, menuBarHeight);
+    if (auto* bar = getMenuBarComponent())
+        bar->setLookAndFeel(panel->popupMenuLookAndFeel.get());
+
+    // The bar takes its height from the window, not from the panel.
+    setContentComponentSize(contentSize.x, contentSize.y);
+}
+
+void PelkVODApplication::MainWindow::installConstrainer()
+{
+    constrainer = std::make_unique<ContentBorderConstrainer>(*this);
+    constrainer->extraTopHeight = 0;
+    constrainer->frameBorder = getContentComponentBorder();
+    constrainer->setFixedAspectRatio(226.0 / 348.0);
+    constrainer->setSizeLimits(minimumWidth, minimumHeight, maximumWidth, maximumHeight);
+    setConstrainer(constrainer.get());
+}
+
+bool PelkVODApplication::MainWindow::restoreState(const juce::String& state)
+{
+    auto tokens = juce::StringArray::fromTokens(state, false);
+    tokens.removeEmptyStrings();
+    const bool fullScreen = tokens[0].startsWithIgnoreCase("fs");
+    if (fullScreen)
+        tokens.remove(0);
+
+    if (!restoreWindowStateFromString(tokens.joinIntoString(" ")))
+        return false;
+
+    if (fullScreen)
+        zoom();
+    return true;
+}
+
+void PelkVODApplication::MainWindow::centreContent(int width, int height)
+{
+    const auto border = getContentComponentBorder();
+    centreWithSize(width + border.getLeftAndRight(), height + border.getTopAndBottom());
+}
+
+//==============================================================================
+PelkVODApplication::PelkVODApplication()
+{
+    // Installed first, so a logout or `kill` during start-up already ends the program through its own
+    // quit path once the event loop runs.
+    quitSignals = std::make_unique<pelk::program::QuitSignals>([this] { systemRequestedQuit(); });
+}
+
+PelkVODApplication::~PelkVODApplication()
+{
+    mainWindow.reset();
+    instance.reset();
+    quitSignals.reset();
+}
+
+bool PelkVODApplication::moreThanOneInstanceAllowed()
+{
+    // The framework's single-instance lock on Linux is one file per machine, shared by every user, and it
+    // cannot hand a later launch's command line over. initialise() keeps one instance per user through
+    // SingleInstance instead, so the framework's own check stays off.
+    return true;
+}
+
+void PelkVODApplication::initialise(const juce::String& commandLine)
+{
+    instance =
+        std::make_unique<pelk::program::SingleInstance>(pelk::program::SingleInstance::defaultFolders());
+    const auto role = instance->claim(commandLine);
+    for (const auto& line : instance->diagnostics())
+        errorLine(line);
+
+    if (role == pelk::program::SingleInstance::Role::handedOver)
+    {
+        instance.reset();
+        requestStop();
+        return;
+    }
+    instance->startListening([this](const juce::String& text) { anotherInstanceStarted(text); });
+
+    const auto commandSwitch = matchCommandLine(commandLine);
+
+    // 1. "/shutdown" with no instance running: no window, nothing stored, the interface untouched.
+    if (commandSwitch == CommandLineSwitch::shutdown)
+    {
+        requestStop();
+        return;
+    }
+
+    // 2.
+    const bool reset = pelk::program::isResetCommandLine(commandLine);
+
+    // The simulated machine runs only in the process that shows the panel.
+    for (const auto& line : platform::sim::startFromEnvironment())
+        errorLine(line);
+    simulatorStarted = true;
+
+    // 3. and 4.
+    auto window = std::make_unique<MainWindow>(getApplicationName() + " v" + getApplicationVersion());
+    window->setContentOwned(new MainComponent(), true);
+    window->installMenuBar();
+
+    // 5.
+    window->installConstrainer();
+
+    auto* panel = window->getPanel();
+
+    // 6.
+    if (reset && panel != nullptr)
+        panel->savedWindowPosition({});
+
+    // 7.
+    juce::String state;
+    if (panel != nullptr)
+        if (auto* settings = panel->appProperties.getUserSettings())
+            state = settings->getValue("WindowPosition", {});
+    window->setResizable(true, true);
+    const bool restored = window->restoreState(state);
+
+    // 8.
+    if (reset || !restored)
+        window->centreContent(defaultWidth, defaultHeight);
+
+    // 9.
+    window->setVisible(true);
+    mainWindow = std::move(window);
+
+    // 10.
+    if (panel != nullptr)
+    {
+        if (reset)
+        {
+            applyFactorySettingsAtStart(*panel, commandSwitch);
+            panel->savedWindowPosition({});
+        }
+        else
+        {
+            const auto pos = panel->getScreenPosition();
+            errorLine("POS: " + juce::String(pos.x) + " " + juce::String(pos.y));
+            errorLine("POS: Korr: " + juce::String(pos.x <= 0 ? 0 : pos.x) + " " +
+                      juce::String(pos.y <= 0 ? 30 : pos.y));
+        }
+    }
+
+    // 11.
+    if (commandSwitch == CommandLineSwitch::init)
+        requestStop();
+}
+
+void PelkVODApplication::shutdown()
+{
+    if (mainWindow != nullptr)
+    {
+        const auto state = mainWindow->getWindowStateAsString();
+        if (auto* panel = mainWindow->getPanel())
+            panel->savedWindowPosition(state);
+        mainWindow.reset();
+    }
+
+    if (simulatorStarted)
+    {
+        platform::sim::stopFromEnvironment();
+        simulatorStarted = false;
+    }
+
+    if (instance != nullptr)
+        instance->release();
+}
+
+void PelkVODApplication::anotherInstanceStarted(const juce::String& commandLine)
+{
+    const auto commandSwitch = matchCommandLine(commandLine);
+
+    if (mainWindow != nullptr)
+        if (auto* panel = mainWindow->getPanel())
+        {
+            if (commandSwitch == CommandLineSwitch::defaults)
+            {
+                applyFactorySettingsOnLaterLaunch(*panel);
+                panel->savedWindowPosition({});
+            }
+            bringForward();
+        }
+
+    if (commandSwitch == CommandLineSwitch::shutdown || commandSwitch == CommandLineSwitch::init)
+        requestStop();
+}
+
+void PelkVODApplication::systemRequestedQuit()
+{
+    requestStop();
+}
+
+void PelkVODApplication::bringForward()
+{
+    if (mainWindow->isMinimised())
+        mainWindow->setMinimised(false);
+    if (auto* panel = mainWindow->getPanel())
+        panel->setVisible(true);
+    mainWindow->setVisible(true);
+    mainWindow->toFront(true);
+}

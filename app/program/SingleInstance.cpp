@@ -1,0 +1,431 @@
+#include "SingleInstance.h"
+
+#include <juce_events/juce_events.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace pelk::program
+{
+namespace
+{
+constexpr const char* lockName = "Pelk VOD Panel.lock";
+constexpr const char* socketName = "Pelk VOD Panel.sock";
+constexpr char magic[4] = {'P', 'V', 'P', '1'};
+constexpr char answer[3] = {'o', 'k', '\n'};
+
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? (int) left : 0;
+}
+
+// Waits for the descriptor to become ready for the events; false on time-out or error.
+bool waitFor(int fd, short events, Clock::time_point deadline)
+{
+    for (;;)
+    {
+        pollfd p{fd, events, 0};
+        const int r = ::poll(&p, 1, msLeft(deadline));
+        if (r > 0)
+            return (p.revents & (events | POLLHUP)) != 0 && (p.revents & POLLNVAL) == 0;
+        if (r == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+// Reads exactly n bytes before the deadline; false on end of stream, error or time-out.
+bool readExactly(int fd, char* data, size_t n, Clock::time_point deadline)
+{
+    size_t got = 0;
+    while (got < n)
+    {
+        const auto r = ::recv(fd, data + got, n - got, 0);
+        if (r > 0)
+        {
+            got += (size_t) r;
+            continue;
+        }
+        if (r == 0)
+            return false;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        if (!waitFor(fd, POLLIN, deadline))
+            return false;
+    }
+    return true;
+}
+
+bool writeAll(int fd, const char* data, size_t n, Clock::time_point deadline)
+{
+    size_t sent = 0;
+    while (sent < n)
+    {
+        const auto r = ::send(fd, data + sent, n - sent, MSG_NOSIGNAL);
+        if (r > 0)
+        {
+            sent += (size_t) r;
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLOUT, deadline))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+bool peerIsThisUser(int fd)
+{
+    ucred cred{};
+    socklen_t len = sizeof(cred);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0)
+        return false;
+    return cred.uid == ::geteuid();
+}
+
+bool fillAddress(sockaddr_un& address, const std::string& path)
+{
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+juce::String folderText(const juce::File& f)
+{
+    return "\"" + f.getFullPathName() + "\"";
+}
+} // namespace
+
+std::string socketAddressFor(const juce::File& folder, int folderFd, const char* fileName)
+{
+    const std::string direct = (folder.getFullPathName() + "/" + fileName).toStdString();
+    if (direct.size() < sizeof(sockaddr_un::sun_path))
+        return direct;
+
+    // A deep folder: /proc/self/fd/N names the same folder in a few bytes, and both bind and connect
+    // resolve through it.
+    if (folderFd >= 0 && ::access("/proc/self/fd", X_OK) == 0)
+    {
+        const std::string viaFd = "/proc/self/fd/" + std::to_string(folderFd) + "/" + fileName;
+        if (viaFd.size() < sizeof(sockaddr_un::sun_path))
+            return viaFd;
+    }
+    return {};
+}
+
+std::vector<juce::File> SingleInstance::defaultFolders()
+{
+    std::vector<juce::File> folders;
+
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && juce::File::isAbsolutePath(runtime))
+    {
+        const juce::File dir(runtime);
+        if (dir.isDirectory() && ::access(runtime, W_OK | X_OK) == 0)
+            folders.push_back(dir.getChildFile("Pelk VOD Panel"));
+    }
+
+    folders.push_back(juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory)
+                          .getChildFile("Pelk VOD Panel"));
+    return folders;
+}
+
+SingleInstance::SingleInstance(std::vector<juce::File> candidateFolders, Limits l)
+    : candidates(std::move(candidateFolders)), limits(l)
+{
+}
+
+SingleInstance::~SingleInstance()
+{
+    release();
+}
+
+bool SingleInstance::prepareFolder(const juce::File& dir)
+{
+    const auto path = dir.getFullPathName().toStdString();
+    if (!dir.getParentDirectory().createDirectory())
+        return false;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0))
+    {
+        ::close(fd);
+        return false;
+    }
+
+    dirFd = fd;
+    return true;
+}
+
+SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
+{
+    for (const auto& dir : candidates)
+    {
+        if (!prepareFolder(dir))
+            continue;
+
+        const int fd = ::openat(dirFd, lockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+        {
+            ::close(dirFd);
+            dirFd = -1;
+            continue;
+        }
+
+        chosenFolder = dir;
+        socketAddress = socketAddressFor(dir, dirFd, socketName);
+
+        int r;
+        do
+            r = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (r != 0 && errno == EINTR);
+
+        if (r == 0)
+        {
+            lockFd = fd;
+            if (bindSocket())
+                return Role::first;
+
+            // The lock still keeps other launches out; they just cannot hand anything over.
+            notes.add("Pelk VOD Panel: no socket for later launches in " + folderText(dir) +
+                      "; a second launch will not reach this instance");
+            return Role::first;
+        }
+
+        ::close(fd);
+        if (errno != EWOULDBLOCK)
+        {
+            ::close(dirFd);
+            dirFd = -1;
+            continue;
+        }
+
+        if (!sendToRunningInstance(commandLine))
+            notes.add("Pelk VOD Panel: another instance is running but did not take the command line");
+        ::close(dirFd);
+        dirFd = -1;
+        return Role::handedOver;
+    }
+
+    notes.add("Pelk VOD Panel: no usable folder for the single-instance lock; running without it");
+    return Role::alone;
+}
+
+bool SingleInstance::bindSocket()
+{
+    sockaddr_un address;
+    if (!fillAddress(address, socketAddress))
+        return false;
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+
+    // Whatever is left under the socket's name (a socket of a killed instance, or anything else) is
+    // stale: only the holder of the lock binds, so no live instance can be listening there.
+    ::unlinkat(dirFd, socketName, 0);
+
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::fchmodat(dirFd, socketName, 0600, 0) != 0 || ::listen(fd, 8) != 0 ||
+        ::pipe2(wakePipe, O_CLOEXEC) != 0)
+    {
+        ::close(fd);
+        return false;
+    }
+
+    listenFd = fd;
+    return true;
+}
+
+bool SingleInstance::sendToRunningInstance(const juce::String& commandLine)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limits.senderWaitMs);
+
+    sockaddr_un address;
+    if (!fillAddress(address, socketAddress))
+        return false;
+
+    // An over-long command line can match no switch; it is handed over as the empty one, which only
+    // brings the running instance forward.
+    std::string text = commandLine.toStdString();
+    if (text.size() > limits.maxMessageBytes)
+        text.clear();
+
+    // The running instance binds its socket right after taking the lock: retry a refused or missing
+    // socket until the deadline.
+    while (Clock::now() < deadline)
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return false;
+
+        int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        if (r != 0 && errno == EAGAIN && waitFor(fd, POLLOUT, deadline))
+        {
+            int error = 0;
+            socklen_t len = sizeof(error);
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+            r = error == 0 ? 0 : -1;
+        }
+
+        if (r == 0)
+        {
+            bool ok = peerIsThisUser(fd);
+            if (ok)
+            {
+                char header[8];
+                std::memcpy(header, magic, 4);
+                const auto n = (uint32_t) text.size();
+                for (int i = 0; i < 4; ++i)
+                    header[4 + i] = (char) ((n >> (8 * i)) & 0xff);
+
+                char reply[sizeof(answer)];
+                ok = writeAll(fd, header, sizeof(header), deadline) &&
+                     writeAll(fd, text.data(), text.size(), deadline) &&
+                     readExactly(fd, reply, sizeof(reply), deadline) &&
+                     std::memcmp(reply, answer, sizeof(answer)) == 0;
+            }
+            ::close(fd);
+            return ok;
+        }
+
+        ::close(fd);
+        ::usleep(20 * 1000);
+    }
+    return false;
+}
+
+void SingleInstance::startListening(std::function<void(const juce::String&)> receiver)
+{
+    if (listenFd < 0 || listener.joinable())
+        return;
+
+    onMessage = std::move(receiver);
+    listener = std::thread([this] { listenLoop(); });
+}
+
+void SingleInstance::listenLoop()
+{
+    for (;;)
+    {
+        pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+        const int r = ::poll(fds, 2, -1);
+        if (r < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents != 0)
+            return;
+
+        const int connection = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (connection < 0)
+            continue;
+
+        serveOne(connection);
+        ::close(connection);
+    }
+}
+
+void SingleInstance::serveOne(int connection)
+{
+    if (!peerIsThisUser(connection))
+        return;
+
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limits.receiverWaitMs);
+
+    char header[8];
+    if (!readExactly(connection, header, sizeof(header), deadline) || std::memcmp(header, magic, 4) != 0)
+        return;
+
+    uint32_t n = 0;
+    for (int i = 0; i < 4; ++i)
+        n |= (uint32_t) (unsigned char) header[4 + i] << (8 * i);
+    if (n > limits.maxMessageBytes)
+        return;
+
+    std::string text(n, '\0');
+    if (!readExactly(connection, text.data(), n, deadline))
+        return;
+    if (text.find('\0') != std::string::npos || !juce::CharPointer_UTF8::isValidString(text.data(), (int) n))
+        return;
+
+    if (!writeAll(connection, answer, sizeof(answer), deadline))
+        return;
+
+    auto receiver = onMessage;
+    auto stillAlive = alive;
+    juce::MessageManager::callAsync(
+        [receiver, stillAlive, message = juce::String::fromUTF8(text.data(), (int) n)]
+        {
+            if (stillAlive->load() && receiver)
+                receiver(message);
+        });
+}
+
+void SingleInstance::release()
+{
+    alive->store(false);
+
+    if (listener.joinable())
+    {
+        const char byte = 'x';
+        [[maybe_unused]] const auto written = ::write(wakePipe[1], &byte, 1);
+        listener.join();
+    }
+
+    if (listenFd >= 0)
+    {
+        ::close(listenFd);
+        listenFd = -1;
+        if (dirFd >= 0)
+            ::unlinkat(dirFd, socketName, 0);
+    }
+
+    for (auto& fd : wakePipe)
+        if (fd >= 0)
+        {
+            ::close(fd);
+            fd = -1;
+        }
+
+    if (dirFd >= 0)
+    {
+        ::close(dirFd);
+        dirFd = -1;
+    }
+
+    if (lockFd >= 0)
+    {
+        ::close(lockFd);
+        lockFd = -1;
+    }
+}
+} // namespace pelk::program

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+// One running instance per user: an exclusive flock on "<folder>/Pelk VOD Panel.lock" marks the running
+// instance, and a Unix socket "<folder>/Pelk VOD Panel.sock" beside it carries a later launch's command
+// line to it. The folder is the first usable one of the candidates, made private to the user (0700).
+// Everything is opened close-on-exec; both ends check the other's user id; a message is bounded in
+// length and in time, so a broken or hostile sender never blocks the running instance for long and a
+// second launch never hangs.
+namespace pelk::program
+{
+class SingleInstance
+{
+public:
+    enum class Role
+    {
+        first,      // this process holds the lock and listens
+        handedOver, // another instance runs; the command line went to it (or could not be delivered)
+        alone       // no usable folder or socket: runs without the single-instance guard
+    };
+
+    struct Limits
+    {
+        size_t maxMessageBytes = 64 * 1024;
+        int senderWaitMs = 3000;   // a second launch's whole wait: connect, send, answer
+        int receiverWaitMs = 1000; // how long the running instance waits for one sender's message
+    };
+
+    // The candidate folders in order: "$XDG_RUNTIME_DIR/Pelk VOD Panel" when that variable names an
+    // absolute, writable folder, then the settings folder.
+    static std::vector<juce::File> defaultFolders();
+
+    SingleInstance(std::vector<juce::File> candidateFolders, Limits limits);
+    explicit SingleInstance(std::vector<juce::File> candidateFolders)
+        : SingleInstance(std::move(candidateFolders), Limits())
+    {
+    }
+    ~SingleInstance();
+
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // Takes the lock, or hands the command line to the instance that holds it.
+    Role claim(const juce::String& commandLine);
+
+    // First instance: accepts later launches on a background thread; each command line received is
+    // passed to the receiver on the message thread.
+    void startListening(std::function<void(const juce::String&)> receiver);
+
+    // Stops listening, removes the socket and lets the lock go.
+    void release();
+
+    // Lines for standard error about anything that did not go as planned.
+    const juce::StringArray& diagnostics() const { return notes; }
+
+    juce::File folder() const { return chosenFolder; }
+
+private:
+    bool prepareFolder(const juce::File& dir);
+    bool bindSocket();
+    bool sendToRunningInstance(const juce::String& commandLine);
+    void listenLoop();
+    void serveOne(int connection);
+
+    std::vector<juce::File> candidates;
+    Limits limits;
+    juce::File chosenFolder;
+    juce::StringArray notes;
+
+    int lockFd = -1;
+    int dirFd = -1;
+    int listenFd = -1;
+    int wakePipe[2] = {-1, -1};
+    std::string socketAddress; // the path bound, possibly through /proc/self/fd
+    std::thread listener;
+    std::function<void(const juce::String&)> onMessage;
+    std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
+};
+
+// The address a socket in the folder open as dirFd is reached by: its path when that fits a Unix socket
+// address, else the shorter path through the process's descriptor table, else empty.
+std::string socketAddressFor(const juce::File& folder, int dirFd, const char* fileName);
+} // namespace pelk::program

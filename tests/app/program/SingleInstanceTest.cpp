@@ -1,0 +1,322 @@
+// One instance per user: the lock, the hand-over of a later launch's command line, and a channel that
+// refuses or drops bad input within its bounds without harm to the running instance.
+
+#include "SingleInstance.h"
+
+#include <juce_events/juce_events.h>
+
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using pelk::program::SingleInstance;
+using Role = SingleInstance::Role;
+
+namespace
+{
+SingleInstance::Limits quickLimits()
+{
+    SingleInstance::Limits l;
+    l.maxMessageBytes = 4096;
+    l.senderWaitMs = 1500;
+    l.receiverWaitMs = 300;
+    return l;
+}
+
+class SingleInstanceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { folder = root.getChildFile("Pelk VOD Panel"); }
+    void TearDown() override { root.deleteRecursively(); }
+
+    // Runs the message loop until the running instance has received `count` texts, or 2 s have passed.
+    void pumpUntilReceived(size_t count)
+    {
+        for (int i = 0; i < 100 && received.size() < count; ++i)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+    }
+
+    void pumpFor(int ms) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
+
+    std::unique_ptr<SingleInstance> startFirst()
+    {
+        auto first = std::make_unique<SingleInstance>(std::vector<juce::File>{folder}, quickLimits());
+        EXPECT_EQ(first->claim(""), Role::first);
+        first->startListening([this](const juce::String& text) { received.push_back(text); });
+        return first;
+    }
+
+    Role launchSecond(const juce::String& commandLine)
+    {
+        SingleInstance second({folder}, quickLimits());
+        return second.claim(commandLine);
+    }
+
+    juce::File root = juce::File::createTempFile("instance");
+    juce::File folder;
+    std::vector<juce::String> received;
+};
+
+TEST_F(SingleInstanceTest, ALaterLaunchHandsItsCommandLineToTheRunningInstance)
+{
+    auto first = startFirst();
+
+    EXPECT_EQ(launchSecond("/Defaults"), Role::handedOver);
+    EXPECT_EQ(launchSecond(""), Role::handedOver);
+    EXPECT_EQ(launchSecond(juce::CharPointer_UTF8("\"a b\" \xc3\xa4")), Role::handedOver);
+    pumpUntilReceived(3);
+
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[0], "/Defaults");
+    EXPECT_EQ(received[1], "");
+    EXPECT_EQ(received[2], juce::String(juce::CharPointer_UTF8("\"a b\" \xc3\xa4")));
+
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::stat(folder.getFullPathName().toRawUTF8(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "the folder is the user's alone";
+}
+
+TEST_F(SingleInstanceTest, AnOverLongCommandLineArrivesAsTheEmptyOne)
+{
+    auto first = startFirst();
+    EXPECT_EQ(launchSecond(juce::String("/shutdown").paddedRight(' ', 100 * 1024)), Role::handedOver);
+    pumpUntilReceived(1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], "");
+}
+
+TEST_F(SingleInstanceTest, TheLockGoesWithTheInstance)
+{
+    {
+        auto first = startFirst();
+        first->release();
+    }
+    EXPECT_FALSE(folder.getChildFile("Pelk VOD Panel.sock").exists());
+    auto next = startFirst();
+    EXPECT_EQ(launchSecond("x"), Role::handedOver);
+    pumpUntilReceived(1);
+    EXPECT_EQ(received.size(), 1u);
+}
+
+TEST_F(SingleInstanceTest, TwoLaunchesAtTheSameMomentMakeOneFirstInstance)
+{
+    std::atomic<int> firsts{0};
+    std::vector<std::unique_ptr<SingleInstance>> instances;
+    for (int i = 0; i < 4; ++i)
+        instances.push_back(std::make_unique<SingleInstance>(std::vector<juce::File>{folder}, quickLimits()));
+
+    std::vector<std::thread> launches;
+    for (auto& inst : instances)
+        launches.emplace_back(
+            [&firsts, &inst]
+            {
+                if (inst->claim("") == Role::first)
+                {
+                    ++firsts;
+                    inst->startListening([](const juce::String&) {});
+                }
+            });
+    for (auto& t : launches)
+        t.join();
+
+    EXPECT_EQ(firsts.load(), 1);
+}
+
+// What is left at the socket's name by an instance that was killed, or put there by something else.
+class LeftOverSocketFile : public SingleInstanceTest, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(LeftOverSocketFile, IsTakenOverByTheNextInstance)
+{
+    ASSERT_TRUE(folder.createDirectory());
+    const auto path = folder.getChildFile("Pelk VOD Panel.sock").getFullPathName().toStdString();
+    const std::string kind = GetParam();
+    if (kind == "stale socket")
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, path.c_str());
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ::listen(fd, 1);
+        ::close(fd); // the file stays, nobody listens: connections are refused
+    }
+    else
+    {
+        ASSERT_TRUE(juce::File(path).replaceWithText("not a socket"));
+    }
+
+    auto first = startFirst();
+    EXPECT_EQ(launchSecond("/init"), Role::handedOver);
+    pumpUntilReceived(1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], "/init");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LeftOverSocketFile, ::testing::Values("stale socket", "regular file"));
+
+TEST_F(SingleInstanceTest, ASocketFileReplacedUnderTheRunningInstanceLetsALaterLaunchEndInTime)
+{
+    auto first = startFirst();
+    ASSERT_TRUE(folder.getChildFile("Pelk VOD Panel.sock").replaceWithText("replaced"));
+
+    const auto start = std::chrono::steady_clock::now();
+    SingleInstance second({folder}, quickLimits());
+    EXPECT_EQ(second.claim("/shutdown"), Role::handedOver);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(second.diagnostics().size(), 1);
+
+    pumpFor(100);
+    EXPECT_TRUE(received.empty());
+}
+
+TEST_F(SingleInstanceTest, AFolderPathTooLongForASocketAddressStillWorks)
+{
+    folder = root.getChildFile(juce::String().paddedRight('d', 60))
+                 .getChildFile(juce::String().paddedRight('e', 60))
+                 .getChildFile("Pelk VOD Panel");
+    ASSERT_GT(folder.getFullPathName().length(), 110);
+
+    auto first = startFirst();
+    EXPECT_EQ(launchSecond("/default"), Role::handedOver);
+    pumpUntilReceived(1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], "/default");
+}
+
+TEST_F(SingleInstanceTest, AnUnusableFolderFallsBackToTheNextCandidate)
+{
+    const auto blocked = root.getChildFile("blocked");
+    ASSERT_TRUE(root.createDirectory());
+    ASSERT_TRUE(blocked.replaceWithText("a file where a folder should be"));
+
+    SingleInstance first({blocked.getChildFile("Pelk VOD Panel"), folder}, quickLimits());
+    EXPECT_EQ(first.claim(""), Role::first);
+    EXPECT_EQ(first.folder(), folder);
+
+    SingleInstance alone({blocked.getChildFile("Pelk VOD Panel")}, quickLimits());
+    EXPECT_EQ(alone.claim(""), Role::alone);
+    EXPECT_EQ(alone.diagnostics().size(), 1);
+}
+
+//==============================================================================
+// Bad messages on the channel: each is dropped within the receiver's bound, nothing is delivered, and a
+// proper later launch still gets through afterwards.
+struct BadMessage
+{
+    const char* what;
+    std::string bytes;
+    bool holdOpen; // the sender keeps the connection open after writing
+};
+
+std::string header(const char* magic, uint32_t length)
+{
+    std::string h(magic, 4);
+    for (int i = 0; i < 4; ++i)
+        h.push_back((char) ((length >> (8 * i)) & 0xff));
+    return h;
+}
+
+class BadMessageTest : public SingleInstanceTest, public ::testing::WithParamInterface<BadMessage>
+{
+};
+
+TEST_P(BadMessageTest, IsDroppedAndTheInstanceKeepsServing)
+{
+    auto first = startFirst();
+    const auto& m = GetParam();
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, folder.getChildFile("Pelk VOD Panel.sock").getFullPathName().toRawUTF8());
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    if (!m.bytes.empty())
+    {
+        ASSERT_EQ(::send(fd, m.bytes.data(), m.bytes.size(), MSG_NOSIGNAL), (ssize_t) m.bytes.size());
+    }
+    if (!m.holdOpen)
+        ::shutdown(fd, SHUT_WR);
+
+    // The running instance closes the connection without an answer, within its bound.
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1) << m.what << ": the connection was not closed in time";
+    char reply[4];
+    EXPECT_LE(::recv(fd, reply, sizeof(reply), 0), 0) << m.what;
+    ::close(fd);
+
+    EXPECT_EQ(launchSecond("after"), Role::handedOver);
+    pumpUntilReceived(1);
+    ASSERT_EQ(received.size(), 1u) << m.what;
+    EXPECT_EQ(received[0], "after");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, BadMessageTest,
+    ::testing::Values(BadMessage{"nothing written, connection held", "", true},
+                      BadMessage{"header only, connection held", header("PVP1", 5), true},
+                      BadMessage{"partial text, then closed", header("PVP1", 10) + "/shut", false},
+                      BadMessage{"too long", header("PVP1", 1u << 30) + "xxxx", false},
+                      BadMessage{"wrong magic", header("HTTP", 2) + "ab", false},
+                      BadMessage{"not UTF-8", header("PVP1", 3) + std::string("\xff\xfe\x01", 3), false},
+                      BadMessage{"a zero byte", header("PVP1", 3) + std::string("a\0b", 3), false}),
+    [](const auto& info)
+    {
+        std::string name;
+        for (const char* c = info.param.what; *c != 0; ++c)
+            if (std::isalnum((unsigned char) *c))
+                name += *c;
+        return name;
+    });
+
+TEST_F(SingleInstanceTest, AConnectionFromAnotherUserIsRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+
+    auto first = startFirst();
+    ASSERT_EQ(::chmod(root.getFullPathName().toRawUTF8(), 0755), 0);
+    // The folder is private; open it up so that the other user can reach the socket at all.
+    ASSERT_EQ(::chmod(folder.getFullPathName().toRawUTF8(), 0777), 0);
+    ASSERT_EQ(::chmod(folder.getChildFile("Pelk VOD Panel.sock").getFullPathName().toRawUTF8(), 0777), 0);
+
+    const auto path = folder.getChildFile("Pelk VOD Panel.sock").getFullPathName().toStdString();
+    const std::string message = header("PVP1", 9) + "/shutdown";
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, path.c_str());
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+            ::_exit(3);
+        [[maybe_unused]] auto n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+        char reply[4];
+        ::_exit(::recv(fd, reply, sizeof(reply), 0) > 0 ? 1 : 0);
+    }
+
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the other user got an answer (1) or could not connect (3)";
+
+    pumpFor(200);
+    EXPECT_TRUE(received.empty());
+}
+} // namespace

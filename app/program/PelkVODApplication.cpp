@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "MainComponent.h"
+#include "SettingsFile.h"
 #include "SimControl.h"
 
 #include <cstdio>
@@ -175,8 +176,10 @@ bool PelkVODApplication::moreThanOneInstanceAllowed()
 
 void PelkVODApplication::initialise(const juce::String& commandLine)
 {
-    instance =
-        std::make_unique<pelk::program::SingleInstance>(pelk::program::SingleInstance::defaultFolders());
+    // The settings folder guards one instance when the runtime folder is missing or unusable.
+    const juce::File settingsFolder(makeSettingsOptions().folderName);
+    instance = std::make_unique<pelk::program::SingleInstance>(
+        pelk::program::SingleInstance::defaultFolders(settingsFolder));
     const auto role = instance->claim(commandLine);
     for (const auto& line : instance->diagnostics())
         errorLine(line);

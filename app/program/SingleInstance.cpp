@@ -130,20 +130,19 @@ std::string socketAddressFor(const juce::File& folder, int folderFd, const char*
     return {};
 }
 
-std::vector<juce::File> SingleInstance::defaultFolders()
+std::vector<juce::File> SingleInstance::defaultFolders(const juce::File& settingsFolder)
 {
     std::vector<juce::File> folders;
 
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && juce::File::isAbsolutePath(runtime))
+    if (runtime != nullptr && runtime[0] == '/')
     {
         const juce::File dir(runtime);
         if (dir.isDirectory() && ::access(runtime, W_OK | X_OK) == 0)
             folders.push_back(dir.getChildFile("Pelk VOD Panel"));
     }
 
-    folders.push_back(juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory)
-                          .getChildFile("Pelk VOD Panel"));
+    folders.push_back(settingsFolder);
     return folders;
 }
 

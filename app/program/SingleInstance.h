@@ -33,8 +33,8 @@ public:
     };
 
     // The candidate folders in order: "$XDG_RUNTIME_DIR/Pelk VOD Panel" when that variable names an
-    // absolute, writable folder, then the settings folder.
-    static std::vector<juce::File> defaultFolders();
+    // absolute, writable folder, then the given settings folder.
+    static std::vector<juce::File> defaultFolders(const juce::File& settingsFolder);
 
     SingleInstance(std::vector<juce::File> candidateFolders, Limits limits);
     explicit SingleInstance(std::vector<juce::File> candidateFolders)

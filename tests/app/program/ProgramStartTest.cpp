@@ -1,0 +1,270 @@
+// The real program end to end: start with and without the interface, the command-line switches, a later
+// launch handing its command line over, and the system's quit signals keeping the settings.
+
+#include "support/ProgramHarness.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+
+using namespace pelk::e2e;
+
+namespace
+{
+const std::string title = "Pelk VOD Panel v1.5.0.0";
+
+// Clicks the close button drawn at the right end of the window's title bar.
+void clickClose(Harness& h, unsigned long window)
+{
+    const auto g = h.geometry(window);
+    ASSERT_TRUE(g.has_value());
+    h.click(g->x + g->width - 12, g->y + 1 + 13);
+}
+
+int countOf(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        ++n;
+    return n;
+}
+
+class ProgramStart : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(ProgramStart, ShowsThePanelReportsItsPositionAndKeepsTheStateOnClose)
+{
+    const bool plugged = GetParam();
+    Harness h({false, plugged ? "plugged" : "absent"});
+    auto& app = h.launch();
+
+    ASSERT_TRUE(app.waitForStderr("POS: Korr: ")) << app.stderrText();
+    const auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+
+    // No stored position: a 316 x 486 panel centred on the 1280 x 1024 screen, reported as it is.
+    const auto panel = h.panelGeometry(*window);
+    ASSERT_TRUE(panel.has_value());
+    EXPECT_EQ(panel->width, 316);
+    EXPECT_EQ(panel->height, 486);
+    const int windowX = (1280 - 318) / 2, windowY = (1024 - (486 + Harness::borderTop + 1)) / 2;
+    EXPECT_EQ(panel->x, windowX + 1);
+    EXPECT_EQ(panel->y, windowY + Harness::borderTop);
+    const auto pos = std::to_string(panel->x) + " " + std::to_string(panel->y);
+    EXPECT_NE(app.stderrText().find("POS: " + pos + "\nPOS: Korr: " + pos + "\n"), std::string::npos)
+        << app.stderrText();
+
+    if (plugged)
+    {
+        // Device ready restores both monitoring switches at the interface.
+        EXPECT_TRUE(h.waitForJournal("command "));
+        const auto journal = h.journal();
+        EXPECT_TRUE(journal.find("command 4") != std::string::npos ||
+                    journal.find("command 5") != std::string::npos)
+            << journal;
+        EXPECT_TRUE(journal.find("command 6") != std::string::npos ||
+                    journal.find("command 7") != std::string::npos)
+            << journal;
+    }
+    else
+    {
+        EXPECT_EQ(h.journal().find("command "), std::string::npos) << h.journal();
+    }
+
+    clickClose(h, *window);
+    EXPECT_EQ(app.waitExit(), 0);
+    const auto stored = h.setting("WindowPosition");
+    EXPECT_TRUE(stored.startsWith(juce::String(windowX) + " " + juce::String(windowY) + " 318 ")) << stored;
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutInterface, ProgramStart, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Plugged" : "Absent"; });
+
+TEST(ProgramCommandLine, ShutdownWithNoInstanceEndsAtOnceTouchingNothing)
+{
+    Harness h;
+    h.writeSettings({{"WindowPosition", "10 10 318 538"}, {"loopback", "1"}});
+    const auto before = h.settingsFile().loadFileAsString();
+
+    auto& app = h.launch({"/SHUTDOWN"});
+    EXPECT_EQ(app.waitExit(), 0);
+    EXPECT_TRUE(h.findWindows(title).empty());
+    EXPECT_EQ(h.settingsFile().loadFileAsString(), before);
+    EXPECT_FALSE(h.file("journal").exists()) << "the simulated interface was never started";
+    EXPECT_EQ(app.stderrText(), "");
+}
+
+TEST(ProgramCommandLine, AFirstStartWithDefaultForgetsTheStateAndReportsNoPosition)
+{
+    Harness h;
+    h.writeSettings({{"WindowPosition", "10 10 454 750"}});
+    auto& app = h.launch({"/default"});
+    const auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+
+    const auto panel = h.panelGeometry(*window);
+    EXPECT_EQ(panel->width, 316) << "centred at the default size, not at the stored one";
+    // The forgotten state reaches the file by the settings file's own delay.
+    EXPECT_TRUE(
+        waitUntil([&] { return h.hasSetting("WindowPosition") && h.setting("WindowPosition").isEmpty(); }));
+    EXPECT_EQ(app.stderrText().find("POS:"), std::string::npos) << app.stderrText();
+}
+
+// Ordinary starts: the switch must be the whole command line.
+class OrdinaryStart : public ::testing::TestWithParam<std::vector<std::string>>
+{
+};
+
+TEST_P(OrdinaryStart, ShowsThePositionLines)
+{
+    Harness h;
+    auto& app = h.launch(GetParam());
+    EXPECT_TRUE(app.waitForStderr("POS: Korr: ")) << app.stderrText();
+    EXPECT_TRUE(h.waitForWindow().has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, OrdinaryStart,
+                         ::testing::Values(std::vector<std::string>{"/init", "x"},
+                                           std::vector<std::string>(1000, std::string(100, 'a'))),
+                         [](const auto& info)
+                         { return info.index == 0 ? "InitAndAWord" : "HundredKilobytes"; });
+
+//==============================================================================
+struct LaterLaunch
+{
+    const char* name;
+    const char* commandLine;
+    bool runningInstanceEnds;
+    bool stateForgotten;
+};
+
+class SecondLaunch : public ::testing::TestWithParam<LaterLaunch>
+{
+};
+
+TEST_P(SecondLaunch, HandsOverAndEndsAtOnce)
+{
+    const auto& c = GetParam();
+    Harness h({true, "plugged"});
+    h.writeSettings({{"WindowPosition", "100 80 318 538"}});
+    auto& first = h.launch();
+    ASSERT_TRUE(first.waitForStderr("POS: Korr: "));
+    const auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+    h.xdo({"windowminimize", std::to_string(*window)});
+    ASSERT_TRUE(waitUntil([&] { return !h.geometry(*window)->viewable; }));
+
+    // The later launch gets its own pipe and journal: it must open neither.
+    std::vector<std::string> args;
+    if (*c.commandLine != 0)
+        args.push_back(c.commandLine);
+    auto& second = h.launch(args, {{"PELK_SIM_CONTROL", h.file("control2").getFullPathName().toStdString()},
+                                   {"PELK_SIM_JOURNAL", h.file("journal2").getFullPathName().toStdString()}});
+    EXPECT_EQ(second.waitExit(std::chrono::milliseconds(5000)), 0);
+    EXPECT_EQ(second.stderrText(), "");
+    EXPECT_FALSE(h.file("control2").exists());
+    EXPECT_FALSE(h.file("journal2").exists());
+
+    if (c.runningInstanceEnds)
+    {
+        EXPECT_EQ(first.waitExit(), 0);
+        EXPECT_TRUE(h.setting("WindowPosition").startsWith("100 80 318 ")) << h.setting("WindowPosition");
+        return;
+    }
+
+    // Brought forward: shown again, and still running.
+    EXPECT_TRUE(waitUntil([&] { return h.geometry(*window)->viewable; }));
+    EXPECT_TRUE(first.running());
+    if (c.stateForgotten)
+        EXPECT_TRUE(waitUntil(
+            [&] { return h.hasSetting("WindowPosition") && h.setting("WindowPosition").isEmpty(); }));
+    else
+        EXPECT_EQ(h.setting("WindowPosition"), "100 80 318 538");
+
+    first.terminate(SIGTERM);
+    EXPECT_EQ(first.waitExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, SecondLaunch,
+                         ::testing::Values(LaterLaunch{"NoArguments", "", false, false},
+                                           LaterLaunch{"Defaults", "/defaults", false, true},
+                                           LaterLaunch{"Init", "/init", true, false},
+                                           LaterLaunch{"Shutdown", "/shutdown", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProgramSecondLaunch, TwoLaunchesAtTheSameMomentShowOneWindow)
+{
+    Harness h;
+    auto& a = h.launch();
+    auto& b = h.launch();
+    ASSERT_TRUE(h.waitForWindow().has_value());
+    EXPECT_TRUE(waitUntil([&] { return !a.running() || !b.running(); }));
+    EXPECT_EQ(h.findWindows(title).size(), 1u);
+    EXPECT_EQ(countOf(a.stderrText() + b.stderrText(), "POS: Korr: "), 1);
+}
+
+//==============================================================================
+class QuitSignal : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(QuitSignal, KeepsTheWindowStateAndARecentChange)
+{
+    Harness h({false, "plugged"});
+    h.writeSettings({{"WindowPosition", "200 100 318 538"}});
+    auto& app = h.launch();
+    ASSERT_TRUE(app.waitForStderr("POS: Korr: "));
+    const auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+
+    // Moved just before the signal: only the quit path stores the new position.
+    ASSERT_TRUE(h.xdo({"windowmove", std::to_string(*window), "260", "140"}));
+    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 260; }));
+
+    app.terminate(GetParam());
+    EXPECT_EQ(app.waitExit(), 0);
+    EXPECT_TRUE(h.setting("WindowPosition").startsWith("260 140 318 ")) << h.setting("WindowPosition");
+}
+
+INSTANTIATE_TEST_SUITE_P(TermAndHangUp, QuitSignal, ::testing::Values(SIGTERM, SIGHUP),
+                         [](const auto& info) { return info.param == SIGTERM ? "Term" : "HangUp"; });
+
+//==============================================================================
+class UnusableRuntimeFolder : public ::testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(UnusableRuntimeFolder, StillStartsAndGuardsOneInstanceInTheSettingsFolder)
+{
+    Harness h;
+    const std::string kind = GetParam();
+    std::map<std::string, std::string> env;
+    if (kind == "unset")
+        env["XDG_RUNTIME_DIR"] = "";
+    else if (kind == "not a folder")
+    {
+        h.file("runtime-file").replaceWithText("x");
+        env["XDG_RUNTIME_DIR"] = h.file("runtime-file").getFullPathName().toStdString();
+    }
+    else
+        env["XDG_RUNTIME_DIR"] = "relative/path";
+
+    auto& first = h.launch({}, env);
+    ASSERT_TRUE(first.waitForStderr("POS: Korr: ")) << first.stderrText();
+    EXPECT_TRUE(h.file("config/Pelk VOD Panel/Pelk VOD Panel.lock").exists());
+
+    auto& second = h.launch({"/shutdown"}, env);
+    EXPECT_EQ(second.waitExit(), 0);
+    EXPECT_EQ(first.waitExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, UnusableRuntimeFolder, ::testing::Values("unset", "not a folder", "relative"),
+                         [](const auto& info)
+                         {
+                             std::string n;
+                             for (const char* c = info.param; *c != 0; ++c)
+                                 if (std::isalnum((unsigned char) *c))
+                                     n += *c;
+                             return n;
+                         });
+} // namespace

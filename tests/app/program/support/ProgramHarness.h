@@ -1,0 +1,131 @@
+#pragma once
+
+// End-to-end harness: runs the real pelk-vod-panel on a private Xvfb display (optionally with openbox),
+// with its own HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, simulator control pipe and journal, so tests run in
+// parallel and never share an instance. Every wait is a condition polled up to a bounded time-out.
+//
+//   pelk::e2e::Harness h({.windowManager = true});
+//   auto& app = h.launch();                       // first instance
+//   ASSERT_TRUE(app.waitForStderr("POS: Korr: "));
+//   auto win = h.waitForWindow();                 // X window id of "Pelk VOD Panel v1.5.0.0"
+//   h.control("unplug");                          // a simulator command through the control pipe
+//   h.screenshot(*win, h.file("unplugged.png"));
+//   h.click(x, y);  h.drag(x0, y0, x1, y1);      // xdotool on the private display
+//   app.terminate(SIGTERM); EXPECT_EQ(app.waitExit(), 0);
+//   h.setting("WindowPosition");                  // from the settings file
+
+#include <juce_graphics/juce_graphics.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pelk::e2e
+{
+using Milliseconds = std::chrono::milliseconds;
+
+// Polls the condition every 20 ms until it holds or the time-out passes.
+bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout = Milliseconds(10000));
+
+// Runs a tool to its end (bounded); returns its standard output, or nothing when it failed.
+std::optional<std::string> runTool(const std::vector<std::string>& argv,
+                                   const std::map<std::string, std::string>& env,
+                                   Milliseconds timeout = Milliseconds(10000));
+
+// A started process with its standard output and error collected.
+class Process
+{
+public:
+    Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+    ~Process(); // kills and reaps a process that is still running
+
+    int pid() const { return child; }
+    std::string stderrText() const;
+    std::string stdoutText() const;
+    bool waitForStderr(const std::string& text, Milliseconds timeout = Milliseconds(15000)) const;
+    // The exit status, or -1 when the process did not end in time (or ended by a signal).
+    int waitExit(Milliseconds timeout = Milliseconds(15000));
+    bool running();
+    void terminate(int signalNumber);
+
+private:
+    void readLoop(int fd, std::string& into);
+
+    int child = -1;
+    bool reaped = false;
+    int status = 0;
+    mutable std::mutex mutex;
+    std::string out, err;
+    std::thread outReader, errReader;
+};
+
+struct WindowGeometry
+{
+    int x = 0, y = 0, width = 0, height = 0;
+    bool viewable = false;
+};
+
+struct Options
+{
+    bool windowManager = false;     // run openbox on the display
+    const char* simStart = nullptr; // PELK_SIM_START, unset when null
+    int screenWidth = 1280, screenHeight = 1024;
+};
+
+class Harness
+{
+public:
+    // The main window's content border: the edge (1), the title bar (26), the menu bar (24).
+    static constexpr int borderLeft = 1, borderRight = 1, borderBottom = 1, borderTop = 1 + 26 + 24;
+
+    explicit Harness(Options options = {});
+    ~Harness();
+
+    // Starts the program with the sandbox's environment; extra variables override it.
+    Process& launch(const std::vector<std::string>& args = {},
+                    const std::map<std::string, std::string>& extraEnv = {});
+
+    std::map<std::string, std::string> environment() const;
+    juce::File file(const juce::String& name) const { return root.getChildFile(name); }
+    juce::File settingsFile() const;
+    juce::String setting(const juce::String& key) const; // empty when absent
+    bool hasSetting(const juce::String& key) const;
+    void writeSettings(const std::map<juce::String, juce::String>& values) const;
+
+    // Writes one simulator command line to the control pipe.
+    bool control(const std::string& command);
+    std::string journal() const;
+    bool waitForJournal(const std::string& text, Milliseconds timeout = Milliseconds(10000)) const;
+
+    std::optional<unsigned long> waitForWindow(const std::string& title = "Pelk VOD Panel v1.5.0.0",
+                                               Milliseconds timeout = Milliseconds(15000));
+    std::vector<unsigned long> findWindows(const std::string& title) const;
+    std::optional<WindowGeometry> geometry(unsigned long window) const;
+    // The panel's rectangle on screen (the window less its content border).
+    std::optional<WindowGeometry> panelGeometry(unsigned long window) const;
+
+    bool screenshot(unsigned long window, const juce::File& png) const;
+    bool screenshotRoot(const juce::File& png) const;
+    // Share of differing pixels between two pictures of the same size (0..1), or nothing.
+    std::optional<double> difference(const juce::File& a, const juce::File& b) const;
+
+    bool xdo(const std::vector<std::string>& args) const;
+    bool click(int x, int y) const;
+    bool drag(int x0, int y0, int x1, int y1) const;
+
+    std::string display() const { return displayName; }
+
+private:
+    Options options;
+    juce::File root;
+    std::string displayName;
+    std::unique_ptr<Process> xserver, windowManager;
+    std::vector<std::unique_ptr<Process>> programs;
+};
+} // namespace pelk::e2e

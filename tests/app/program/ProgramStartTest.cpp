@@ -160,14 +160,14 @@ TEST_P(SecondLaunch, HandsOverAndEndsAtOnce)
         args.push_back(c.commandLine);
     auto& second = h.launch(args, {{"PELK_SIM_CONTROL", h.file("control2").getFullPathName().toStdString()},
                                    {"PELK_SIM_JOURNAL", h.file("journal2").getFullPathName().toStdString()}});
-    EXPECT_EQ(second.waitExit(std::chrono::milliseconds(5000)), 0);
+    EXPECT_EQ(second.waitExit(std::chrono::milliseconds(5000)), 0) << second.stderrText();
     EXPECT_EQ(second.stderrText(), "");
     EXPECT_FALSE(h.file("control2").exists());
     EXPECT_FALSE(h.file("journal2").exists());
 
     if (c.runningInstanceEnds)
     {
-        EXPECT_EQ(first.waitExit(), 0);
+        EXPECT_EQ(first.waitExit(), 0) << first.stderrText();
         EXPECT_TRUE(h.setting("WindowPosition").startsWith("100 80 318 ")) << h.setting("WindowPosition");
         return;
     }

@@ -78,7 +78,7 @@ TEST_P(ProgramStart, ShowsThePanelReportsItsPositionAndKeepsTheStateOnClose)
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutInterface, ProgramStart, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "Plugged" : "Absent"; });
+                         [](const auto& test) { return test.param ? "Plugged" : "Absent"; });
 
 TEST(ProgramCommandLine, ShutdownWithNoInstanceEndsAtOnceTouchingNothing)
 {
@@ -126,8 +126,8 @@ TEST_P(OrdinaryStart, ShowsThePositionLines)
 INSTANTIATE_TEST_SUITE_P(CommandLines, OrdinaryStart,
                          ::testing::Values(std::vector<std::string>{"/init", "x"},
                                            std::vector<std::string>(1000, std::string(100, 'a'))),
-                         [](const auto& info)
-                         { return info.index == 0 ? "InitAndAWord" : "HundredKilobytes"; });
+                         [](const auto& test)
+                         { return test.index == 0 ? "InitAndAWord" : "HundredKilobytes"; });
 
 //==============================================================================
 struct LaterLaunch
@@ -190,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, SecondLaunch,
                                            LaterLaunch{"Defaults", "/defaults", false, true},
                                            LaterLaunch{"Init", "/init", true, false},
                                            LaterLaunch{"Shutdown", "/shutdown", true, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ProgramSecondLaunch, TwoLaunchesAtTheSameMomentShowOneWindow)
 {
@@ -227,7 +227,7 @@ TEST_P(QuitSignal, KeepsTheWindowStateAndARecentChange)
 }
 
 INSTANTIATE_TEST_SUITE_P(TermAndHangUp, QuitSignal, ::testing::Values(SIGTERM, SIGHUP),
-                         [](const auto& info) { return info.param == SIGTERM ? "Term" : "HangUp"; });
+                         [](const auto& test) { return test.param == SIGTERM ? "Term" : "HangUp"; });
 
 //==============================================================================
 class UnusableRuntimeFolder : public ::testing::TestWithParam<const char*>
@@ -259,10 +259,10 @@ TEST_P(UnusableRuntimeFolder, StillStartsAndGuardsOneInstanceInTheSettingsFolder
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, UnusableRuntimeFolder, ::testing::Values("unset", "not a folder", "relative"),
-                         [](const auto& info)
+                         [](const auto& test)
                          {
                              std::string n;
-                             for (const char* c = info.param; *c != 0; ++c)
+                             for (const char* c = test.param; *c != 0; ++c)
                                  if (std::isalnum((unsigned char) *c))
                                      n += *c;
                              return n;

@@ -271,10 +271,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BadMessage{"wrong magic", header("HTTP", 2) + "ab", false},
                       BadMessage{"not UTF-8", header("PVP1", 3) + std::string("\xff\xfe\x01", 3), false},
                       BadMessage{"a zero byte", header("PVP1", 3) + std::string("a\0b", 3), false}),
-    [](const auto& info)
+    [](const auto& test)
     {
         std::string name;
-        for (const char* c = info.param.what; *c != 0; ++c)
+        for (const char* c = test.param.what; *c != 0; ++c)
             if (std::isalnum((unsigned char) *c))
                 name += *c;
         return name;

@@ -57,7 +57,8 @@ public:
     // notification thread; every other event on the main thread.
     static void OnApiCallback(void* owner, void* unused, ORV_CallbackEvent event);
     void setFactoryDefaults();
-    void showPatchGRIDDialog();
+    // Shows a dialog window beside the panel, its content's top level with the panel's top.
+    void showPatchGRIDDialog(juce::DialogWindow* window);
     // Stores the main window's state under "WindowPosition" (an empty text forgets it).
     void savedWindowPosition(juce::String state);
 

@@ -1,0 +1,130 @@
+// "About": the box opens modally below the panel's top and the command returns once it is closed, by
+// whichever route.
+
+#include "MenuTestSupport.h"
+
+#include <functional>
+
+namespace
+{
+using namespace menutest;
+
+constexpr int aboutId = 8198;
+
+// Runs "About"; while the box is open, look is called once it shows and close then ends it. A guard ends
+// the modal loop after five seconds so a route that fails cannot hang the test.
+struct AboutRun
+{
+    bool sawOpen = false;
+    bool returned = false;
+    bool guardFired = false;
+    juce::Rectangle<int> contentOnScreen;
+    bool resizable = true;
+    bool modal = false;
+};
+
+AboutRun runAbout(MainComponent& p, const std::function<void(MainComponent&)>& close)
+{
+    AboutRun run;
+    auto* window = p.aboutDialogWindow.get();
+    std::function<void()> poll;
+    poll = [&]
+    {
+        if (!window->isShowing())
+        {
+            juce::Timer::callAfterDelay(10, poll);
+            return;
+        }
+        run.sawOpen = true;
+        run.contentOnScreen = p.aboutWindow->getScreenBounds();
+        run.resizable = window->isResizable();
+        run.modal = window->isCurrentlyModal();
+        close(p);
+    };
+    juce::Timer::callAfterDelay(50, poll);
+    juce::Timer::callAfterDelay(5000,
+                                [&]
+                                {
+                                    if (!run.returned && window->isCurrentlyModal())
+                                    {
+                                        run.guardFired = true;
+                                        window->exitModalState(0);
+                                    }
+                                });
+
+    p.menuItemSelected(aboutId, 3);
+    run.returned = true;
+    return run;
+}
+
+struct RouteCase
+{
+    const char* name;
+    std::function<void(MainComponent&)> close;
+};
+
+class AboutRoute : public MenuTest, public ::testing::WithParamInterface<RouteCase>
+{
+};
+
+TEST_P(AboutRoute, OpensBelowThePanelAndTheCommandReturnsWhenClosed)
+{
+    sim::plug();
+    auto& p = makePanelAndSettle();
+    showInWindow(250, 150);
+
+    const auto run = runAbout(p, GetParam().close);
+
+    EXPECT_TRUE(run.sawOpen);
+    EXPECT_FALSE(run.guardFired) << "the route did not end the modal loop";
+    EXPECT_TRUE(run.modal);
+    EXPECT_FALSE(run.resizable);
+    EXPECT_EQ(run.contentOnScreen.getPosition(), juce::Point<int>(250, 200));
+    EXPECT_EQ(run.contentOnScreen.getWidth(), p.aboutWindow->getWidth());
+    EXPECT_FALSE(p.aboutDialogWindow->isVisible());
+    EXPECT_FALSE(p.aboutDialogWindow->isCurrentlyModal());
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, AboutRoute,
+                         ::testing::Values(RouteCase{"CloseArea",
+                                                     [](MainComponent& p)
+                                                     {
+                                                         if (auto* button = dynamic_cast<juce::Button*>(
+                                                                 p.aboutWindow->getComponentAt(120, 170)))
+                                                             button->triggerClick();
+                                                     }},
+                                           RouteCase{"Escape",
+                                                     [](MainComponent& p)
+                                                     {
+                                                         auto* peer = p.aboutDialogWindow->getPeer();
+                                                         p.aboutDialogWindow->toFront(true);
+                                                         p.aboutDialogWindow->grabKeyboardFocus();
+                                                         if (peer != nullptr)
+                                                             peer->handleKeyPress(
+                                                                 juce::KeyPress(juce::KeyPress::escapeKey));
+                                                     }},
+                                           RouteCase{"TitleBarClose",
+                                                     [](MainComponent& p)
+                                                     {
+                                                         if (auto* button =
+                                                                 p.aboutDialogWindow->getCloseButton())
+                                                             button->triggerClick();
+                                                     }},
+                                           RouteCase{"InterfaceGone", [](MainComponent&) { sim::unplug(); }}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MenuTest, AboutAgainOpensAtThePanelsCurrentPosition)
+{
+    auto& p = makePanelAndSettle();
+    auto& w = showInWindow(100, 80);
+    const auto escape = [](MainComponent& panel) { panel.aboutDialogWindow->setVisible(false); };
+
+    const auto first = runAbout(p, escape);
+    w.setTopLeftPosition(w.getX() + 300, w.getY() + 40);
+    pumpFor(20);
+    const auto second = runAbout(p, escape);
+
+    EXPECT_EQ(first.contentOnScreen.getPosition(), juce::Point<int>(100, 130));
+    EXPECT_EQ(second.contentOnScreen.getPosition(), juce::Point<int>(400, 170));
+}
+} // namespace

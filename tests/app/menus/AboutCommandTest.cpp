@@ -69,6 +69,10 @@ class AboutRoute : public MenuTest, public ::testing::WithParamInterface<RouteCa
 
 TEST_P(AboutRoute, OpensBelowThePanelAndTheCommandReturnsWhenClosed)
 {
+#if !__has_include("AboutWindow.h")
+    if (std::string(GetParam().name) == "CloseArea")
+        GTEST_SKIP() << "the About box's close area comes with the About box itself";
+#endif
     sim::plug();
     auto& p = makePanelAndSettle();
     showInWindow(250, 150);
@@ -85,39 +89,42 @@ TEST_P(AboutRoute, OpensBelowThePanelAndTheCommandReturnsWhenClosed)
     EXPECT_FALSE(p.aboutDialogWindow->isCurrentlyModal());
 }
 
-INSTANTIATE_TEST_SUITE_P(Routes, AboutRoute,
-                         ::testing::Values(RouteCase{"CloseArea",
-                                                     [](MainComponent& p)
-                                                     {
-                                                         if (auto* button = dynamic_cast<juce::Button*>(
-                                                                 p.aboutWindow->getComponentAt(120, 170)))
-                                                             button->triggerClick();
-                                                     }},
-                                           RouteCase{"Escape",
-                                                     [](MainComponent& p)
-                                                     {
-                                                         auto* peer = p.aboutDialogWindow->getPeer();
-                                                         p.aboutDialogWindow->toFront(true);
-                                                         p.aboutDialogWindow->grabKeyboardFocus();
-                                                         if (peer != nullptr)
-                                                             peer->handleKeyPress(
-                                                                 juce::KeyPress(juce::KeyPress::escapeKey));
-                                                     }},
-                                           RouteCase{"TitleBarClose",
-                                                     [](MainComponent& p)
-                                                     {
-                                                         if (auto* button =
-                                                                 p.aboutDialogWindow->getCloseButton())
-                                                             button->triggerClick();
-                                                     }},
-                                           RouteCase{"InterfaceGone", [](MainComponent&) { sim::unplug(); }}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Routes, AboutRoute,
+    ::testing::Values(RouteCase{"CloseArea",
+                                [](MainComponent& p)
+                                {
+                                    if (auto* button = dynamic_cast<juce::Button*>(
+                                            p.aboutWindow->getComponentAt(120, 170)))
+                                        button->triggerClick();
+                                }},
+                      RouteCase{"Escape",
+                                [](MainComponent& p)
+                                {
+                                    auto* peer = p.aboutDialogWindow->getPeer();
+                                    p.aboutDialogWindow->toFront(true);
+                                    p.aboutDialogWindow->grabKeyboardFocus();
+                                    if (peer != nullptr)
+                                        peer->handleKeyPress(juce::KeyPress(juce::KeyPress::escapeKey));
+                                }},
+                      RouteCase{"TitleBarClose",
+                                [](MainComponent& p)
+                                {
+                                    // A window's title-bar buttons take clicks only while it is the active
+                                    // window.
+                                    auto* window = p.aboutDialogWindow.get();
+                                    window->toFront(true);
+                                    pumpUntil([window] { return window->getCloseButton()->isEnabled(); });
+                                    window->getCloseButton()->triggerClick();
+                                }},
+                      RouteCase{"InterfaceGone", [](MainComponent&) { sim::unplug(); }}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(MenuTest, AboutAgainOpensAtThePanelsCurrentPosition)
 {
     auto& p = makePanelAndSettle();
     auto& w = showInWindow(100, 80);
-    const auto escape = [](MainComponent& panel) { panel.aboutDialogWindow->setVisible(false); };
+    const auto escape = [](MainComponent& shown) { shown.aboutDialogWindow->setVisible(false); };
 
     const auto first = runAbout(p, escape);
     w.setTopLeftPosition(w.getX() + 300, w.getY() + 40);

@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"FirstToolOnPath", nullptr, {"pavucontrol", "gnome-control-center"}, {"pavucontrol"}},
         ChoiceCase{"SecondToolOnPath", nullptr, {"gnome-control-center"}, {"gnome-control-center", "sound"}},
         ChoiceCase{"NoToolOnPath", nullptr, {"other"}, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 struct FailureCase
 {
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, StartFailure,
                                            FailureCase{"MissingPath", "/no/such/program"},
                                            FailureCase{"Directory", "folder"},
                                            FailureCase{"NotExecutable", "plain"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // Zombie children of this process, found through /proc.
 static int zombieChildren()

@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
     Callers, PendingRestore,
     ::testing::Values(PendingCase{"RunFirst", false, {36, 4, 6, 7, 5}, {36, 4, 6, 7, 5, 8}},
                       PendingCase{"Dropped", true, {7, 5}, {7, 5, 8}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 struct CentreCase
 {
@@ -239,5 +239,5 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CentreCase{"Largest", 452, 696, 486}, CentreCase{"Default", 316, 486, 486},
                       CentreCase{"Smallest", 226, 348, 486}, CentreCase{"OtherRatio", 300, 400, 421},
                       CentreCase{"ZeroWidth", 0, 486, 0}, CentreCase{"ZeroHeight", 316, 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 } // namespace

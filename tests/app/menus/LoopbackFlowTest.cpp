@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         FlowCase{"Off_Absent_ResetAfter", 0, false, false, {}, 0, false, {}, 0, false},
         FlowCase{"On_Absent_ResetFirst", 1, false, true, {}, 1, true, {}, 1, true},
         FlowCase{"Off_Absent_ResetFirst", 0, false, true, {}, 0, false, {}, 0, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(MenuTest, AChoiceInTheDialogWithoutTheInterfaceKeepsTheStateButShowsTheTick)
 {

@@ -44,7 +44,7 @@ TEST_P(MenuModel, EveryItemWithItsIdTextEnablingAndTick)
 
 INSTANTIATE_TEST_SUITE_P(Interface, MenuModel,
                          ::testing::Values(MenusCase{"Present", true}, MenusCase{"Absent", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(MenuTest, AnyIndexSetsThePopupColoursAndOnlyZeroToThreeHaveItems)
 {
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, RateTick,
                                            RateTickCase{"NoInterface", 0.0, nullptr},
                                            RateTickCase{"Unlisted32000", 32000.0, nullptr},
                                            RateTickCase{"NearlyListed", 44100.5, nullptr}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 class RateCommand : public MenuTest, public ::testing::WithParamInterface<int>
 {
@@ -276,5 +276,5 @@ INSTANTIATE_TEST_SUITE_P(
         AudioSettingsCase{"Missing", "/nonexistent/tool", "Call Audio MIDI Setup: not OK\n", false},
         AudioSettingsCase{"Directory", "/tmp", "Call Audio MIDI Setup: not OK\n", false},
         AudioSettingsCase{"Empty", "", "Call Audio MIDI Setup: not OK\n", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 } // namespace

@@ -7,6 +7,7 @@
 #include "DeviceEventLock.h"
 #include "DeviceIds.h"
 #include "PanelContracts.h"
+#include "PanelMutes.h"
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
 
@@ -44,32 +45,6 @@ double readVolume(AudioObjectID device, AudioObjectPropertyScope scope, UInt32 e
     if (AudioObjectGetPropertyData(device, &address, 0, nullptr, &size, &value) != 0 || !std::isfinite(value))
         value = 0.0f;
     return (double) value;
-}
-
-// Whether channel 1 or channel 2 of a device is muted; a read that fails counts as not muted.
-bool readEitherMuted(AudioObjectID device, AudioObjectPropertyScope scope)
-{
-    bool muted = false;
-    for (UInt32 element = 1; element <= 2; ++element)
-    {
-        const AudioObjectPropertyAddress address{kAudioDevicePropertyMute, scope, element};
-        UInt32 value = 0;
-        UInt32 size = sizeof(value);
-        if (AudioObjectGetPropertyData(device, &address, 0, nullptr, &size, &value) != 0)
-            value = 0;
-        muted = muted || value != 0;
-    }
-    return muted;
-}
-
-void writeMute(AudioObjectID device, AudioObjectPropertyScope scope, bool muted)
-{
-    const UInt32 value = muted ? 1u : 0u;
-    for (UInt32 element = 1; element <= 2; ++element)
-    {
-        const AudioObjectPropertyAddress address{kAudioDevicePropertyMute, scope, element};
-        AudioObjectSetPropertyData(device, &address, 0, nullptr, sizeof(value), &value);
-    }
 }
 
 // The stored monitoring volume: a text that is not a number reads as 0 dB, any other value is kept

@@ -6,6 +6,7 @@
 #include "AudioSettingsLauncher.h"
 #include "DialogPlacement.h"
 #include "PanelContracts.h"
+#include "PanelMutes.h"
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
 
@@ -48,33 +49,12 @@ juce::BorderSize<int> contentBorderOf(juce::Component& window)
     return {};
 }
 
-void writeMute(AudioObjectID device, AudioObjectPropertyScope scope, UInt32 element, UInt32 value)
-{
-    const AudioObjectPropertyAddress address{kAudioDevicePropertyMute, scope, element};
-    AudioObjectSetPropertyData(device, &address, 0, nullptr, sizeof(value), &value);
-}
-
 void writeVolume(AudioObjectID device, AudioObjectPropertyScope scope, UInt32 element, Float32 decibels)
 {
     const AudioObjectPropertyAddress address{kAudioDevicePropertyVolumeDecibels, scope, element};
     AudioObjectSetPropertyData(device, &address, 0, nullptr, sizeof(decibels), &decibels);
 }
 
-// Whether channel 1 or 2 of a device is muted; a read that fails counts as not muted.
-bool eitherMuted(AudioObjectID device, AudioObjectPropertyScope scope)
-{
-    bool muted = false;
-    for (UInt32 element = 1; element <= 2; ++element)
-    {
-        const AudioObjectPropertyAddress address{kAudioDevicePropertyMute, scope, element};
-        UInt32 value = 0;
-        UInt32 size = sizeof(value);
-        if (AudioObjectGetPropertyData(device, &address, 0, nullptr, &size, &value) != 0)
-            value = 0;
-        muted = muted || value != 0;
-    }
-    return muted;
-}
 } // namespace
 
 juce::StringArray MainComponent::getMenuBarNames()
@@ -253,10 +233,8 @@ void MainComponent::setFactoryDefaults()
     const AudioObjectID output = gOutAudioObjectID;
 
     // 1. Unmute both directions.
-    writeMute(output, kAudioObjectPropertyScopeOutput, 1, 0);
-    writeMute(output, kAudioObjectPropertyScopeOutput, 2, 0);
-    writeMute(input, kAudioObjectPropertyScopeInput, 1, 0);
-    writeMute(input, kAudioObjectPropertyScopeInput, 2, 0);
+    writeMute(output, kAudioObjectPropertyScopeOutput, false);
+    writeMute(input, kAudioObjectPropertyScopeInput, false);
 
     // 2. The factory rate.
     hw_setSampleRateEx(48000.0);
@@ -286,9 +264,9 @@ void MainComponent::setFactoryDefaults()
     }
 
     // 9. The mute buttons as the system now reports.
-    buttonMuteOut->setToggleState(eitherMuted(output, kAudioObjectPropertyScopeOutput),
+    buttonMuteOut->setToggleState(readEitherMuted(output, kAudioObjectPropertyScopeOutput),
                                   juce::dontSendNotification);
-    buttonMuteIn->setToggleState(eitherMuted(input, kAudioObjectPropertyScopeInput),
+    buttonMuteIn->setToggleState(readEitherMuted(input, kAudioObjectPropertyScopeInput),
                                  juce::dontSendNotification);
 
     // 10, 11. Faders at 0 dB, sent through the worker while the interface is there.

@@ -142,8 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeCase{{58, 150}, Target::box}, ProbeCase{{197, 150}, Target::box},
                       ProbeCase{{128, 139}, Target::box}, ProbeCase{{128, 160}, Target::box},
                       ProbeCase{{300, 196}, Target::box}),
-    [](const auto& info)
-    { return "x" + std::to_string(info.param.at.x) + "y" + std::to_string(info.param.at.y); });
+    [](const auto& c) { return "x" + std::to_string(c.param.at.x) + "y" + std::to_string(c.param.at.y); });
 
 namespace
 {
@@ -196,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TextCase{"version", "Pelk VOD v1.5.0.0"},
                       TextCase{"long",
                                "Pelk VOD v1.5.0.0 (a version text far too long for the two hundred pixels)"}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& c) { return std::string(c.param.label); });
 
 TEST_F(AboutBox, TheGreyFrameShowsOnlyWithoutThePicture)
 {
@@ -337,10 +336,8 @@ INSTANTIATE_TEST_SUITE_P(Clicks, AboutCloseArea,
                                            CloseCase{{129, 177}, true}, CloseCase{{108, 177}, false},
                                            CloseCase{{150, 177}, false}, CloseCase{{129, 165}, false},
                                            CloseCase{{129, 189}, false}),
-                         [](const auto& info) {
-                             return "x" + std::to_string(info.param.at.x) + "y" +
-                                    std::to_string(info.param.at.y);
-                         });
+                         [](const auto& c)
+                         { return "x" + std::to_string(c.param.at.x) + "y" + std::to_string(c.param.at.y); });
 
 TEST_F(AboutOnScreen, TheCloseAreaEndsTheFirstDialogWindowAboveTheBox)
 {

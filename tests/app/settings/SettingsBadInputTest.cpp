@@ -171,7 +171,7 @@ TEST_P(SettingsBadFile, ReadsSafelyAndTheNextWriteIsWellFormed)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SettingsBadFile, ::testing::ValuesIn(badFiles),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& c) { return std::string(c.param.label); });
 
 namespace
 {
@@ -229,4 +229,4 @@ INSTANTIATE_TEST_SUITE_P(
                       LoopbackCase{"WrapsToOneIn32Bits", "4294967297", 0, "0"},
                       LoopbackCase{"WrapsToZeroIn32Bits", "4294967296", 0, "0"},
                       LoopbackCase{"VeryLong", "100000000000000000000000000000001", 0, "0"}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& c) { return std::string(c.param.label); });

@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"PathIsAFolderThenChange", Blocker::settingsPathIsAFolder,
                                   Retry::furtherChange},
                       FailureCase{"PathIsAFolderThenClose", Blocker::settingsPathIsAFolder, Retry::closing}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& c) { return std::string(c.param.label); });
 
 TEST_F(SettingsFolders, AStaleTemporaryFileIsIgnoredAndTheWriteIsWhole)
 {

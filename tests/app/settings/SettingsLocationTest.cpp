@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Xdg, SettingsLocation,
                                            LocationCase{"empty", Xdg::empty},
                                            LocationCase{"relative", Xdg::relative},
                                            LocationCase{"tilde", Xdg::tilde}),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& c) { return std::string(c.param.label); });
 
 TEST_F(SettingsFolders, OptionsAreTheSettingsTable)
 {

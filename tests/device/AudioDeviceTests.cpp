@@ -6,22 +6,13 @@
 
 namespace
 {
-class DiscoveryTest : public SimTest
+class DiscoveryTest : public SimulatedMachine
 {
 protected:
     void TearDown() override
     {
         RemoveAudioPropertyListeners();
-        SimTest::TearDown();
-    }
-
-    // A fresh machine for one row of a table.
-    void freshWorld(const sim::Config& config = {})
-    {
-        RemoveAudioPropertyListeners();
-        gInAudioObjectID = 0;
-        gOutAudioObjectID = 0;
-        sim::reset(config);
+        SimulatedMachine::TearDown();
     }
 
     static AudioObjectID add(const std::string& name, int inputs, int outputs,
@@ -35,104 +26,137 @@ protected:
 
     EventRecorder recorder;
 };
+
+template <typename Row>
+class DiscoveryRowTest : public DiscoveryTest, public ::testing::WithParamInterface<Row>
+{
+};
+
+struct NameRow
+{
+    std::string what;
+    const char* name;
+    const char* manufacturer;
+    bool taken;
+};
+class DiscoveryByName : public DiscoveryRowTest<NameRow>
+{
+};
+
+struct PolicyRow
+{
+    std::string what;
+    sim::DuplicateListeners policy;
+};
+class DiscoveryWithDuplicatePolicy : public DiscoveryRowTest<PolicyRow>
+{
+protected:
+    sim::Config config() const override
+    {
+        sim::Config c;
+        c.duplicateListeners = GetParam().policy;
+        return c;
+    }
+};
+
+struct UnreadableRow
+{
+    std::string what;
+    sim::AudioOp op;
+    AudioObjectPropertySelector selector;
+    bool nullString;
+};
+class DiscoveryOfUnreadableDevice : public DiscoveryRowTest<UnreadableRow>
+{
+};
 } // namespace
 
-TEST_F(DiscoveryTest, TheDeviceNameMustBeTheWantedNameIgnoringCaseOrACaseSensitivePrefixOfIt)
+INSTANTIATE_TEST_SUITE_P(Names, DiscoveryByName,
+                         ::testing::Values(NameRow{"exact", "PELK", "Orvalis", true},
+                                           NameRow{"lower case", "pelk", "Orvalis", true},
+                                           NameRow{"mixed case", "PeLk", "Orvalis", true},
+                                           NameRow{"prefix", "PEL", "Orvalis", true},
+                                           NameRow{"one letter prefix", "P", "Orvalis", true},
+                                           NameRow{"empty name", "", "Orvalis", true},
+                                           NameRow{"prefix in lower case", "pel", "Orvalis", false},
+                                           NameRow{"longer name", "PELK Pro", "Orvalis", false},
+                                           NameRow{"maker in lower case", "PELK", "orvalis", true},
+                                           NameRow{"other maker", "PELK", "Other", false}),
+                         pelktest::NameByWhat());
+
+TEST_P(DiscoveryByName, TheDeviceNameMustBeTheWantedNameIgnoringCaseOrACaseSensitivePrefixOfIt)
 {
-    const struct
-    {
-        const char* name;
-        const char* manufacturer;
-        bool taken;
-    } cases[] = {
-        {"PELK", "Orvalis", true}, {"pelk", "Orvalis", true},      {"PeLk", "Orvalis", true},
-        {"PEL", "Orvalis", true},  {"P", "Orvalis", true},         {"", "Orvalis", true},
-        {"pel", "Orvalis", false}, {"PELK Pro", "Orvalis", false}, {"PELK", "orvalis", true},
-        {"PELK", "Other", false},
-    };
-    for (const auto& c : cases)
-    {
-        freshWorld();
-        const AudioObjectID device = add(c.name, 1, 1, c.manufacturer);
-        discover();
-        EXPECT_EQ(gInAudioObjectID.load(), c.taken ? device : 0u) << '"' << c.name << "\" " << c.manufacturer;
-        EXPECT_EQ(gOutAudioObjectID.load(), c.taken ? device : 0u)
-            << '"' << c.name << "\" " << c.manufacturer;
-    }
+    const NameRow& c = GetParam();
+    const AudioObjectID device = add(c.name, 1, 1, c.manufacturer);
+    discover();
+    EXPECT_EQ(gInAudioObjectID.load(), c.taken ? device : 0u);
+    EXPECT_EQ(gOutAudioObjectID.load(), c.taken ? device : 0u);
 }
 
-TEST_F(DiscoveryTest, ADeviceServingBothDirectionsEndsUpInBothWhateverTheDuplicatePolicy)
+INSTANTIATE_TEST_SUITE_P(
+    Policies, DiscoveryWithDuplicatePolicy,
+    ::testing::Values(PolicyRow{"refuse", sim::DuplicateListeners::refuse},
+                      PolicyRow{"accept idempotent", sim::DuplicateListeners::acceptIdempotent},
+                      PolicyRow{"accept duplicate", sim::DuplicateListeners::acceptDuplicate}),
+    pelktest::NameByWhat());
+
+TEST_P(DiscoveryWithDuplicatePolicy, ADeviceServingBothDirectionsEndsUpInBoth)
 {
-    for (auto policy : {sim::DuplicateListeners::refuse, sim::DuplicateListeners::acceptIdempotent,
-                        sim::DuplicateListeners::acceptDuplicate})
-    {
-        sim::Config config;
-        config.duplicateListeners = policy;
-        freshWorld(config);
-        const AudioObjectID device = add("PELK", 1, 1);
-        discover();
-        EXPECT_EQ(gInAudioObjectID.load(), device);
-        EXPECT_EQ(gOutAudioObjectID.load(), device);
-        // Our listener is installed once, so one change raises one event.
-        EXPECT_EQ(sim::listenerCount(device), 1);
-    }
+    const AudioObjectID device = add("PELK", 1, 1);
+    discover();
+    EXPECT_EQ(gInAudioObjectID.load(), device);
+    EXPECT_EQ(gOutAudioObjectID.load(), device);
+    // Our listener is installed once, so one change raises one event.
+    EXPECT_EQ(sim::listenerCount(device), 1);
 }
 
-TEST_F(DiscoveryTest, DirectionsOrderAndRefusalsDecideTheDevices)
+TEST_F(DiscoveryTest, TheLastMatchInListOrderWinsAndAnOutputOnlyDeviceIsNeverTheInput)
 {
-    {
-        freshWorld();
-        add("PELK", 1, 0);
-        const AudioObjectID later = add("PELK", 1, 0);
-        const AudioObjectID output = add("PELK", 0, 1);
-        discover();
-        EXPECT_EQ(gInAudioObjectID.load(), later) << "the last match in list order wins";
-        EXPECT_EQ(gOutAudioObjectID.load(), output) << "an output-only device is never the input";
-    }
-    {
-        freshWorld();
-        const AudioObjectID refused = add("PELK", 1, 0);
-        sim::failProperty({sim::AudioOp::addListener, refused});
-        discover();
-        EXPECT_EQ(gInAudioObjectID.load(), 0u) << "a refused installation sets nothing";
-    }
+    add("PELK", 1, 0);
+    const AudioObjectID later = add("PELK", 1, 0);
+    const AudioObjectID output = add("PELK", 0, 1);
+    discover();
+    EXPECT_EQ(gInAudioObjectID.load(), later);
+    EXPECT_EQ(gOutAudioObjectID.load(), output);
 }
 
-TEST_F(DiscoveryTest, ADeviceWhosePropertiesCannotBeReadIsSkipped)
+TEST_F(DiscoveryTest, ARefusedListenerInstallationSetsNothing)
 {
-    const struct
-    {
-        sim::AudioOp op;
-        AudioObjectPropertySelector selector;
-        bool nullString;
-    } cases[] = {
-        {sim::AudioOp::get, kAudioDevicePropertyDeviceUID, false},
-        {sim::AudioOp::get, kAudioObjectPropertyName, false},
-        {sim::AudioOp::get, kAudioObjectPropertyManufacturer, false},
-        {sim::AudioOp::size, kAudioDevicePropertyStreamConfiguration, false},
-        {sim::AudioOp::get, kAudioDevicePropertyStreamConfiguration, false},
+    const AudioObjectID refused = add("PELK", 1, 0);
+    sim::failProperty({sim::AudioOp::addListener, refused});
+    discover();
+    EXPECT_EQ(gInAudioObjectID.load(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, DiscoveryOfUnreadableDevice,
+    ::testing::Values(
+        UnreadableRow{"uid", sim::AudioOp::get, kAudioDevicePropertyDeviceUID, false},
+        UnreadableRow{"name", sim::AudioOp::get, kAudioObjectPropertyName, false},
+        UnreadableRow{"maker", sim::AudioOp::get, kAudioObjectPropertyManufacturer, false},
+        UnreadableRow{"stream size", sim::AudioOp::size, kAudioDevicePropertyStreamConfiguration, false},
+        UnreadableRow{"streams", sim::AudioOp::get, kAudioDevicePropertyStreamConfiguration, false},
         // A string read that succeeds without a string counts as failed.
-        {sim::AudioOp::get, kAudioDevicePropertyDeviceUID, true},
-        {sim::AudioOp::get, kAudioObjectPropertyName, true},
-        {sim::AudioOp::get, kAudioObjectPropertyManufacturer, true},
-    };
-    for (const auto& c : cases)
-    {
-        freshWorld();
-        const AudioObjectID broken = add("PELK", 1, 1);
-        sim::PropertyFault fault;
-        fault.op = c.op;
-        fault.device = broken;
-        fault.selector = c.selector;
-        fault.nullString = c.nullString;
-        sim::failProperty(fault);
-        // The broken device comes first in the list; the one after it is still examined.
-        const AudioObjectID after = add("PELK", 1, 0);
-        discover();
-        EXPECT_EQ(gInAudioObjectID.load(), after) << c.selector << " null " << c.nullString;
-        EXPECT_EQ(gOutAudioObjectID.load(), 0u) << c.selector << " null " << c.nullString;
-        EXPECT_TRUE(sim::violations().empty()) << joined(sim::violations());
-    }
+        UnreadableRow{"null uid", sim::AudioOp::get, kAudioDevicePropertyDeviceUID, true},
+        UnreadableRow{"null name", sim::AudioOp::get, kAudioObjectPropertyName, true},
+        UnreadableRow{"null maker", sim::AudioOp::get, kAudioObjectPropertyManufacturer, true}),
+    pelktest::NameByWhat());
+
+TEST_P(DiscoveryOfUnreadableDevice, ADeviceWhosePropertiesCannotBeReadIsSkipped)
+{
+    const UnreadableRow& c = GetParam();
+    const AudioObjectID broken = add("PELK", 1, 1);
+    sim::PropertyFault fault;
+    fault.op = c.op;
+    fault.device = broken;
+    fault.selector = c.selector;
+    fault.nullString = c.nullString;
+    sim::failProperty(fault);
+    // The broken device comes first in the list; the one after it is still examined.
+    const AudioObjectID after = add("PELK", 1, 0);
+    discover();
+    EXPECT_EQ(gInAudioObjectID.load(), after);
+    EXPECT_EQ(gOutAudioObjectID.load(), 0u);
 }
 
 TEST_F(DiscoveryTest, ADirectionWithoutStreamsSkipsTheDeviceAndThePassGoesOn)

@@ -113,20 +113,38 @@ std::vector<RecordedEvent> EventRecorder::events() const
     return received;
 }
 
-std::vector<int> EventRecorder::codes() const
+Events EventRecorder::codes() const
 {
-    std::vector<int> result;
+    Events result;
     for (const auto& e : events())
-        result.push_back(static_cast<int>(e.event));
+        result.push_back(e.event);
     return result;
 }
 
-std::string SimTest::joined(const std::vector<std::string>& lines)
+void PrintTo(ORV_CallbackEvent event, std::ostream* os)
 {
-    std::string text;
-    for (const auto& line : lines)
-        text += line + "\n";
-    return text;
+    switch (event)
+    {
+        case ORV_EVENT_DEVICE_READY:
+            *os << "ORV_EVENT_DEVICE_READY";
+            return;
+        case ORV_EVENT_DEVICE_REMOVED:
+            *os << "ORV_EVENT_DEVICE_REMOVED";
+            return;
+        case ORV_EVENT_AUDIO_PROPERTY_CHANGED:
+            *os << "ORV_EVENT_AUDIO_PROPERTY_CHANGED";
+            return;
+        case ORV_EVENT_SYSTEM_WILL_SLEEP:
+            *os << "ORV_EVENT_SYSTEM_WILL_SLEEP";
+            return;
+        case ORV_EVENT_SYSTEM_WILL_POWER_ON:
+            *os << "ORV_EVENT_SYSTEM_WILL_POWER_ON";
+            return;
+        case ORV_EVENT_SYSTEM_HAS_POWERED_ON:
+            *os << "ORV_EVENT_SYSTEM_HAS_POWERED_ON";
+            return;
+    }
+    *os << "event " << static_cast<int>(event);
 }
 
 std::vector<int> dataBytesFrom(size_t first)

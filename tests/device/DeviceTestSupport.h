@@ -1,14 +1,15 @@
-// Helpers for the device tests: capture of the process's standard output and error, and a recording
-// event receiver standing in for the panel.
+// Helpers for the device tests (beside the shared SimulatedMachine fixture): capture of the process's
+// standard output and error, and a recording event receiver standing in for the panel.
 #pragma once
 
 #include "DeviceIdentity.h"
-#include "SimControl.h"
+#include "SimulatedMachine.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,11 @@ private:
     bool active = false;
 };
 
+using Events = std::vector<ORV_CallbackEvent>;
+
+// Failure messages name the event instead of printing its number.
+void PrintTo(ORV_CallbackEvent event, std::ostream* os);
+
 struct RecordedEvent
 {
     void* owner;
@@ -60,7 +66,7 @@ public:
     ~EventRecorder();
 
     std::vector<RecordedEvent> events() const;
-    std::vector<int> codes() const;
+    std::vector<ORV_CallbackEvent> codes() const;
 
     // An action run inside the callback, for tests that look at the state while an event is handled.
     std::function<void(ORV_CallbackEvent)> onEvent;
@@ -73,18 +79,7 @@ private:
 };
 
 namespace sim = platform::sim;
-
-// A fresh simulated machine for every test (virtual clock, manual main loop), checked for contract
-// violations at the end.
-class SimTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { sim::reset(config()); }
-    void TearDown() override { EXPECT_TRUE(sim::violations().empty()) << joined(sim::violations()); }
-    virtual sim::Config config() const { return {}; }
-
-    static std::string joined(const std::vector<std::string>& lines);
-};
+using pelktest::SimulatedMachine;
 
 // The data bytes of the requests made since index first.
 std::vector<int> dataBytesFrom(size_t first);

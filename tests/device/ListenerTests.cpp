@@ -9,12 +9,12 @@
 
 namespace
 {
-class ListenerTest : public SimTest
+class ListenerTest : public SimulatedMachine
 {
 protected:
     void SetUp() override
     {
-        SimTest::SetUp();
+        SimulatedMachine::SetUp();
         recorder.onEvent = [this](ORV_CallbackEvent event)
         {
             if (event == ORV_EVENT_AUDIO_PROPERTY_CHANGED && !sim::isNotificationThread())
@@ -25,7 +25,7 @@ protected:
             OutputCapture quiet;
             RegisterDeviceCallBacks();
         }
-        ASSERT_EQ(recorder.codes(), std::vector<int>{1});
+        ASSERT_EQ(recorder.codes(), Events{ORV_EVENT_DEVICE_READY});
         in = gInAudioObjectID.load();
         out = gOutAudioObjectID.load();
     }
@@ -37,13 +37,13 @@ protected:
             UnregisterDeviceCallBacks();
         }
         EXPECT_FALSE(offThread) << "event 3 raised off the notification thread";
-        SimTest::TearDown();
+        SimulatedMachine::TearDown();
     }
 
     int propertyEvents() const
     {
         const auto codes = recorder.codes();
-        return static_cast<int>(std::count(codes.begin(), codes.end(), 3));
+        return static_cast<int>(std::count(codes.begin(), codes.end(), ORV_EVENT_AUDIO_PROPERTY_CHANGED));
     }
 
     // Events raised by one delivery carrying these addresses.

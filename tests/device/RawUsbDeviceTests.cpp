@@ -18,20 +18,41 @@ const std::string kDeviceLines = "device (vendor = 7E57, product = 1 , realse = 
 const std::string kRemoved = "Raw Device Removed called....\n";
 const std::string kAdded = "Raw Device Added called....\n";
 
-// A fresh machine with the interface present and step failing with e; returns what the registration
-// printed.
+class RawUsbRoadTest : public SimulatedMachine
+{
+};
+
+// With the interface present and step failing with e; returns what the registration printed.
 std::string registerWithFailingStep(sim::Step step, IOReturn e)
 {
-    sim::reset();
     sim::plug();
     sim::failStep(step, e);
     OutputCapture capture;
     RegisterRawDeviceCallBacks();
     return capture.out();
 }
+
+const IOReturn kArrivalError = IOReturn(0xE0001234);
+const IOReturn kRegistrationError = IOReturn(0xE0004321);
+
+struct FailingStepRow
+{
+    std::string what;
+    sim::Step step;
+    std::string lines; // arrival: after the three start lines; registration: everything printed
+    int closes;
+};
+
+class RawUsbArrivalFailure : public RawUsbRoadTest, public ::testing::WithParamInterface<FailingStepRow>
+{
+};
+
+class RawUsbRegistrationFailure : public RawUsbRoadTest, public ::testing::WithParamInterface<FailingStepRow>
+{
+};
 } // namespace
 
-TEST_F(SimTest, StartWithoutTheInterfacePrintsTheThreeStartLines)
+TEST_F(RawUsbRoadTest, StartWithoutTheInterfacePrintsTheThreeStartLines)
 {
     OutputCapture capture;
     RegisterRawDeviceCallBacks();
@@ -39,7 +60,7 @@ TEST_F(SimTest, StartWithoutTheInterfacePrintsTheThreeStartLines)
     EXPECT_EQ(gUSBdevice, nullptr);
 }
 
-TEST_F(SimTest, StartWithTheInterfaceOpensAndConfiguresIt)
+TEST_F(RawUsbRoadTest, StartWithTheInterfaceOpensAndConfiguresIt)
 {
     sim::plug();
     OutputCapture capture;
@@ -51,7 +72,7 @@ TEST_F(SimTest, StartWithTheInterfaceOpensAndConfiguresIt)
     EXPECT_EQ(stats.configuration, 1);
 }
 
-TEST_F(SimTest, UnplugAndReplugForgetThenReopenTheDevice)
+TEST_F(RawUsbRoadTest, UnplugAndReplugForgetThenReopenTheDevice)
 {
     sim::plug();
     {
@@ -77,7 +98,7 @@ TEST_F(SimTest, UnplugAndReplugForgetThenReopenTheDevice)
     EXPECT_EQ(sim::interfaceState().loopback, sim::Tri::on);
 }
 
-TEST_F(SimTest, ReleaseRawDeviceClosesReleasesAndPrintsTheRemovalLine)
+TEST_F(RawUsbRoadTest, ReleaseRawDeviceClosesReleasesAndPrintsTheRemovalLine)
 {
     sim::plug();
     {
@@ -94,73 +115,66 @@ TEST_F(SimTest, ReleaseRawDeviceClosesReleasesAndPrintsTheRemovalLine)
     EXPECT_EQ(stats.liveInterfaces, 0);
 }
 
-TEST_F(SimTest, EachFailureOfAnArrivalPrintsItsLineAndGivesBackWhatWasObtained)
-{
-    const IOReturn e = IOReturn(0xE0001234);
-    const struct
-    {
-        sim::Step step;
-        std::string lines; // after the three start lines
-        int closes;
-    } cases[] = {
-        {sim::Step::plugIn, "Unable to create a plug-in (00000000)\n", 0},
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, RawUsbArrivalFailure,
+    ::testing::Values(
+        FailingStepRow{"plug-in", sim::Step::plugIn, "Unable to create a plug-in (00000000)\n", 0},
         // A failed service release still lets go of the plug-in that was made.
-        {sim::Step::releaseService, "Unable to create a plug-in (" + hex8(e) + ")\n", 0},
-        {sim::Step::queryInterface, "Couldn\u2019t create a device interface (" + hex8(e) + ")\n", 0},
-        {sim::Step::open, kDeviceLines + "Unable to open device: " + hex8(e) + "\n", 0},
-        {sim::Step::zeroConfigurations, kDeviceLines + "Unable to configure device: ffffffff\n", 1},
-        {sim::Step::configDescriptor,
-         kDeviceLines + "Couldn\u2019t get configuration descriptor for index 0 (err = " + hex8(e) +
-             ")\nUnable to configure device: ffffffff\n",
-         1},
-        {sim::Step::setConfiguration,
-         kDeviceLines + "Couldn\u2019t set configuration to value 1 (err = " + hex8(e) +
-             ")\nUnable to configure device: ffffffff\n",
-         1},
-    };
+        FailingStepRow{"release service", sim::Step::releaseService,
+                       "Unable to create a plug-in (" + hex8(kArrivalError) + ")\n", 0},
+        FailingStepRow{"query interface", sim::Step::queryInterface,
+                       "Couldn\u2019t create a device interface (" + hex8(kArrivalError) + ")\n", 0},
+        FailingStepRow{"open", sim::Step::open,
+                       kDeviceLines + "Unable to open device: " + hex8(kArrivalError) + "\n", 0},
+        FailingStepRow{"zero configurations", sim::Step::zeroConfigurations,
+                       kDeviceLines + "Unable to configure device: ffffffff\n", 1},
+        FailingStepRow{"configuration descriptor", sim::Step::configDescriptor,
+                       kDeviceLines + "Couldn\u2019t get configuration descriptor for index 0 (err = " +
+                           hex8(kArrivalError) + ")\nUnable to configure device: ffffffff\n",
+                       1},
+        FailingStepRow{"set configuration", sim::Step::setConfiguration,
+                       kDeviceLines + "Couldn\u2019t set configuration to value 1 (err = " +
+                           hex8(kArrivalError) + ")\nUnable to configure device: ffffffff\n",
+                       1}),
+    pelktest::NameByWhat());
 
-    for (const auto& c : cases)
-    {
-        EXPECT_EQ(registerWithFailingStep(c.step, e), kRemoved + kRemoved + kAdded + c.lines)
-            << static_cast<int>(c.step);
-        EXPECT_EQ(gUSBdevice, nullptr);
-        const auto stats = sim::usbStats();
-        EXPECT_EQ(stats.liveInterfaces, 0) << static_cast<int>(c.step);
-        EXPECT_EQ(stats.closes, c.closes) << static_cast<int>(c.step);
-        EXPECT_FALSE(stats.open);
-        sim::clearStep(c.step);
-        {
-            OutputCapture quiet;
-            UnregisterRawDeviceCallBacks();
-        }
-    }
-}
-
-TEST_F(SimTest, RegistrationFailuresPrintTheirLineAndLeaveTheRoadInert)
+TEST_P(RawUsbArrivalFailure, PrintsItsLineAndGivesBackWhatWasObtained)
 {
-    const IOReturn e = IOReturn(0xE0004321);
-    const struct
-    {
-        sim::Step step;
-        std::string lines;
-    } cases[] = {
-        {sim::Step::masterPort,
-         kRemoved + "ERR: Couldn\u2019t create a master I/O Kit port(" + hex8(e) + ")\n"},
-        {sim::Step::matchingDictionary, kRemoved + "Couldn\u2019t create a USB matching dictionary\n"},
-        // A missing notification port stops the registration quietly.
-        {sim::Step::notificationPort, kRemoved},
-    };
-    for (const auto& c : cases)
-    {
-        EXPECT_EQ(registerWithFailingStep(c.step, e), c.lines) << static_cast<int>(c.step);
-        EXPECT_EQ(gUSBdevice, nullptr);
-        EXPECT_EQ(sim::usbStats().opens, 0);
-        sim::clearStep(c.step);
-        UnregisterRawDeviceCallBacks();
-    }
+    const FailingStepRow& c = GetParam();
+    EXPECT_EQ(registerWithFailingStep(c.step, kArrivalError), kRemoved + kRemoved + kAdded + c.lines);
+    EXPECT_EQ(gUSBdevice, nullptr);
+    const auto stats = sim::usbStats();
+    EXPECT_EQ(stats.liveInterfaces, 0);
+    EXPECT_EQ(stats.closes, c.closes);
+    EXPECT_FALSE(stats.open);
+    sim::clearStep(c.step);
+    OutputCapture quiet;
+    UnregisterRawDeviceCallBacks();
 }
 
-TEST_F(SimTest, ADeviceAnsweringWithOtherIdentifiersIsNeverOpened)
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, RawUsbRegistrationFailure,
+    ::testing::Values(FailingStepRow{"master port", sim::Step::masterPort,
+                                     kRemoved + "ERR: Couldn\u2019t create a master I/O Kit port(" +
+                                         hex8(kRegistrationError) + ")\n",
+                                     0},
+                      FailingStepRow{"matching dictionary", sim::Step::matchingDictionary,
+                                     kRemoved + "Couldn\u2019t create a USB matching dictionary\n", 0},
+                      // A missing notification port stops the registration quietly.
+                      FailingStepRow{"notification port", sim::Step::notificationPort, kRemoved, 0}),
+    pelktest::NameByWhat());
+
+TEST_P(RawUsbRegistrationFailure, PrintsItsLineAndLeavesTheRoadInert)
+{
+    const FailingStepRow& c = GetParam();
+    EXPECT_EQ(registerWithFailingStep(c.step, kRegistrationError), c.lines);
+    EXPECT_EQ(gUSBdevice, nullptr);
+    EXPECT_EQ(sim::usbStats().opens, 0);
+    sim::clearStep(c.step);
+    UnregisterRawDeviceCallBacks();
+}
+
+TEST_F(RawUsbRoadTest, ADeviceAnsweringWithOtherIdentifiersIsNeverOpened)
 {
     auto spec = sim::interfaceSpec();
     spec.descriptorProduct = 2;
@@ -177,7 +191,7 @@ TEST_F(SimTest, ADeviceAnsweringWithOtherIdentifiersIsNeverOpened)
     EXPECT_EQ(sim::usbStats(impostor).liveInterfaces, 0);
 }
 
-TEST_F(SimTest, AFailedReleaseOfARemovedServiceIsPrinted)
+TEST_F(RawUsbRoadTest, AFailedReleaseOfARemovedServiceIsPrinted)
 {
     sim::plug();
     {
@@ -195,7 +209,7 @@ TEST_F(SimTest, AFailedReleaseOfARemovedServiceIsPrinted)
 
 // Two devices that both match: the later arrival replaces the held handle (closing it), and only the
 // removal of the held device forgets it.
-TEST_F(SimTest, OnlyTheHeldDevicesRemovalForgetsItAndAReplacedHandleIsClosed)
+TEST_F(RawUsbRoadTest, OnlyTheHeldDevicesRemovalForgetsItAndAReplacedHandleIsClosed)
 {
     const sim::UsbDevice twin = sim::addUsbDevice(sim::interfaceSpec());
     sim::plug();
@@ -230,7 +244,7 @@ TEST_F(SimTest, OnlyTheHeldDevicesRemovalForgetsItAndAReplacedHandleIsClosed)
 
 // Descriptor reads that fail leave their out-parameters untouched; the values printed and compared are
 // then the zeroes set before each call, never leftovers.
-TEST_F(SimTest, FailedDescriptorReadsReadAsZero)
+TEST_F(RawUsbRoadTest, FailedDescriptorReadsReadAsZero)
 {
     sim::plug();
     sim::failStep(sim::Step::deviceInfo, IOReturn(0xE0000F00));

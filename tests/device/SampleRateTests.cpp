@@ -11,14 +11,14 @@
 
 namespace
 {
-class SampleRateTest : public SimTest
+class SampleRateTest : public SimulatedMachine
 {
 protected:
     void TearDown() override
     {
         gInAudioObjectID = 0;
         gOutAudioObjectID = 0;
-        SimTest::TearDown();
+        SimulatedMachine::TearDown();
     }
 
     void devices(Float64 inRate, Float64 outRate)
@@ -87,34 +87,30 @@ TEST_F(SampleRateTest, ARateThatLandsLateIsReadAgainAfter300Ms)
     EXPECT_EQ(sim::rate(gInAudioObjectID.load()), 96000.0);
 }
 
-TEST_F(SampleRateTest, UnreadableRatesGiveZero)
+TEST_F(SampleRateTest, AnUnreadableInputRateGivesZeroAfterTheRetry)
 {
-    {
-        devices(48000, 48000);
-        sim::failProperty(
-            {sim::AudioOp::get, gInAudioObjectID.load(), kAudioDevicePropertyNominalSampleRate});
-        const auto start = juce::Time::getMillisecondCounter();
-        EXPECT_EQ(hw_getSampleRate(), 0.0) << "input unreadable";
-        EXPECT_GE(elapsedSince(start), 300u);
-        EXPECT_EQ(countWrites("nsrt"), 2u);
-    }
-    sim::reset();
-    {
-        devices(48000, 44100);
-        sim::failProperty(
-            {sim::AudioOp::get, gOutAudioObjectID.load(), kAudioDevicePropertyNominalSampleRate});
-        EXPECT_EQ(hw_getSampleRate(), 0.0) << "output unreadable";
-        EXPECT_TRUE(writes().empty());
-    }
-    sim::reset();
-    {
-        gInAudioObjectID = 0;
-        gOutAudioObjectID = 0;
-        const auto start = juce::Time::getMillisecondCounter();
-        EXPECT_EQ(hw_getSampleRate(), 0.0) << "no devices";
-        EXPECT_LT(elapsedSince(start), 300u);
-        EXPECT_TRUE(writes().empty());
-    }
+    devices(48000, 48000);
+    sim::failProperty({sim::AudioOp::get, gInAudioObjectID.load(), kAudioDevicePropertyNominalSampleRate});
+    const auto start = juce::Time::getMillisecondCounter();
+    EXPECT_EQ(hw_getSampleRate(), 0.0);
+    EXPECT_GE(elapsedSince(start), 300u);
+    EXPECT_EQ(countWrites("nsrt"), 2u);
+}
+
+TEST_F(SampleRateTest, AnUnreadableOutputRateGivesZeroWithoutWriting)
+{
+    devices(48000, 44100);
+    sim::failProperty({sim::AudioOp::get, gOutAudioObjectID.load(), kAudioDevicePropertyNominalSampleRate});
+    EXPECT_EQ(hw_getSampleRate(), 0.0);
+    EXPECT_TRUE(writes().empty());
+}
+
+TEST_F(SampleRateTest, WithoutDevicesTheRateIsZeroAtOnce)
+{
+    const auto start = juce::Time::getMillisecondCounter();
+    EXPECT_EQ(hw_getSampleRate(), 0.0);
+    EXPECT_LT(elapsedSince(start), 300u);
+    EXPECT_TRUE(writes().empty());
 }
 
 TEST_F(SampleRateTest, SettingARateWritesThe24BitFormatToBothDevicesInTheirScopes)
@@ -159,17 +155,25 @@ TEST_F(SampleRateTest, ARateThatIsNotAPositiveFiniteNumberIsNeverWritten)
 }
 
 // An output rate that is not a positive finite number is never brought to the input.
-TEST_F(SampleRateTest, AnUnusableOutputRateIsNeverWritten)
+class SampleRateUnusableOutput : public SampleRateTest, public ::testing::WithParamInterface<double>
 {
-    for (double bad : {0.0, -48000.0, std::numeric_limits<double>::quiet_NaN()})
-    {
-        sim::reset();
-        devices(48000, 44100);
-        sim::setRateUnchecked(gOutAudioObjectID.load(), bad);
-        EXPECT_EQ(hw_getSampleRate(), 0.0) << bad;
-        EXPECT_TRUE(writes().empty()) << bad;
-        EXPECT_EQ(sim::rate(gInAudioObjectID.load()), 48000.0) << bad;
-    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Rates, SampleRateUnusableOutput,
+                         ::testing::Values(0.0, -48000.0, std::numeric_limits<double>::quiet_NaN()),
+                         [](const ::testing::TestParamInfo<double>& row) {
+                             return std::string(row.index == 0   ? "Zero"
+                                                : row.index == 1 ? "Negative"
+                                                                 : "NaN");
+                         });
+
+TEST_P(SampleRateUnusableOutput, IsNeverWritten)
+{
+    devices(48000, 44100);
+    sim::setRateUnchecked(gOutAudioObjectID.load(), GetParam());
+    EXPECT_EQ(hw_getSampleRate(), 0.0);
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(sim::rate(gInAudioObjectID.load()), 48000.0);
 }
 
 // When the last reads agree, their rate is the answer, even if it is not the output's first rate.

@@ -13,7 +13,7 @@
 
 namespace
 {
-class TeardownTest : public SimTest
+class TeardownTest : public SimulatedMachine
 {
 protected:
     void startPresent()
@@ -46,7 +46,7 @@ bool endsWithin(std::function<void()> body, std::chrono::milliseconds time)
 TEST_F(TeardownTest, AfterTeardownNoNotificationReachesTheFormerOwner)
 {
     startPresent();
-    ASSERT_EQ(recorder.codes(), std::vector<int>{1});
+    ASSERT_EQ(recorder.codes(), Events{ORV_EVENT_DEVICE_READY});
     const AudioObjectID in = gInAudioObjectID.load();
     const AudioObjectID out = gOutAudioObjectID.load();
 
@@ -69,7 +69,7 @@ TEST_F(TeardownTest, AfterTeardownNoNotificationReachesTheFormerOwner)
     sim::pumpMain();
     sim::plug();
     sim::pumpMain();
-    EXPECT_EQ(recorder.codes(), std::vector<int>{1});
+    EXPECT_EQ(recorder.codes(), Events{ORV_EVENT_DEVICE_READY});
     EXPECT_TRUE(sim::powerAcks().empty());
     EXPECT_EQ(gUSBdevice, nullptr);
     mydeviceStruct.owner = nullptr;
@@ -82,7 +82,7 @@ TEST_F(TeardownTest, AnEventRaisedOnTheNotificationThreadAfterTeardownIsDropped)
     mydeviceStruct.owner = nullptr;
     sim::setMute(gOutAudioObjectID.load(), sim::Direction::output, 1, true);
     ASSERT_TRUE(sim::waitAudioIdle());
-    EXPECT_EQ(recorder.codes(), std::vector<int>{1});
+    EXPECT_EQ(recorder.codes(), Events{ORV_EVENT_DEVICE_READY});
 }
 
 TEST_F(TeardownTest, TheEventLockIsTakenWhileTheLoopRuns)

@@ -5,18 +5,22 @@
 
 namespace
 {
-class UsbCommandTest : public SimTest
+class UsbCommandTest : public SimulatedMachine
 {
 protected:
     void SetUp() override
     {
-        SimTest::SetUp();
+        SimulatedMachine::SetUp();
         sim::plug();
         OutputCapture quiet;
         RegisterRawDeviceCallBacks();
         quiet.stop();
         ASSERT_NE(gUSBdevice, nullptr);
     }
+};
+
+class UsbCommandWithoutDevice : public SimulatedMachine
+{
 };
 
 constexpr UInt8 kSetup[8] = {0x21, 0x01, 0x00, 0x20, 0x00, 0x03, 0x01, 0x00};
@@ -40,7 +44,7 @@ TEST(MonitorVolumeCommand, IsSixteenMinusTheTruncatedDecibelsModulo256)
         EXPECT_EQ(monitorVolumeCommand(c.decibels), c.byte) << c.decibels;
 }
 
-TEST_F(SimTest, WithoutADeviceNothingIsSentOrPrinted)
+TEST_F(UsbCommandWithoutDevice, NothingIsSentOrPrinted)
 {
     OutputCapture capture;
     usb_hw_toggleMonitoringHP(0);
@@ -132,55 +136,55 @@ TEST_F(UsbCommandTest, EachOperationSendsItsCommandAfterTheTwoLeadInBytes)
     EXPECT_EQ(sim::interfaceState().protocolViolations, 0);
 }
 
-TEST_F(UsbCommandTest, AFailedRequestClosesAndForgetsTheDeviceOnce)
+struct FailedRequestRow
 {
+    std::string what;
+    int failingRequest;
+    bool delivered;
+    std::vector<int> attempted;
+    bool applied;
+};
+
+class UsbCommandFailure : public UsbCommandTest, public ::testing::WithParamInterface<FailedRequestRow>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    EachRequest, UsbCommandFailure,
+    ::testing::Values(FailedRequestRow{"first lead-in byte", 1, false, {0x55}, false},
+                      FailedRequestRow{"second lead-in byte", 2, false, {0x55, 0xAA}, false},
+                      FailedRequestRow{"command byte", 3, false, {0x55, 0xAA, LoopbackOn}, false},
+                      FailedRequestRow{
+                          "command byte failing after delivery", 3, true, {0x55, 0xAA, LoopbackOn}, true}),
+    pelktest::NameByWhat());
+
+TEST_P(UsbCommandFailure, ClosesAndForgetsTheDeviceOnce)
+{
+    const FailedRequestRow& c = GetParam();
     const IOReturn status = kIOUSBPipeStalled;
-    const struct
+    sim::failUsbRequests({sim::UsbFailRule::When::nth, c.failingRequest, 0, status, c.delivered});
+
+    OutputCapture capture;
+    EXPECT_EQ(usb_hw_toggleLoopbackMode(1), status);
+    EXPECT_EQ(capture.out(), "WriteToDevice reset returned err 0x" + hex(unsigned(status), "%x") +
+                                 "\nUnable to send to device: " + hex(unsigned(status), "%08x") + "\n");
+    EXPECT_EQ(sim::usbDataBytes(), c.attempted);
+    EXPECT_EQ(sim::interfaceState().loopback == sim::Tri::on, c.applied);
+    EXPECT_EQ(gUSBdevice, nullptr);
+
+    const auto stats = sim::usbStats();
+    EXPECT_EQ(stats.closes, 1);
+    EXPECT_EQ(stats.liveInterfaces, 0);
+    EXPECT_FALSE(stats.open);
+
+    // Every later command finds no device.
+    usb_hw_toggleMonitoringHP(0);
+    EXPECT_EQ(usb_hw_toggleLoopbackMode(0), kIOReturnNoDevice);
+    EXPECT_EQ(sim::usbDataBytes(), c.attempted);
     {
-        int failingRequest;
-        bool delivered;
-        std::vector<int> attempted;
-        bool applied;
-    } cases[] = {
-        {1, false, {0x55}, false},
-        {2, false, {0x55, 0xAA}, false},
-        {3, false, {0x55, 0xAA, LoopbackOn}, false},
-        {3, true, {0x55, 0xAA, LoopbackOn}, true},
-    };
-
-    for (const auto& c : cases)
-    {
-        sim::reset();
-        sim::plug();
-        {
-            OutputCapture quiet;
-            RegisterRawDeviceCallBacks();
-        }
-        ASSERT_NE(gUSBdevice, nullptr);
-        sim::failUsbRequests({sim::UsbFailRule::When::nth, c.failingRequest, 0, status, c.delivered});
-
-        OutputCapture capture;
-        EXPECT_EQ(usb_hw_toggleLoopbackMode(1), status);
-        EXPECT_EQ(capture.out(), "WriteToDevice reset returned err 0x" + hex(unsigned(status), "%x") +
-                                     "\nUnable to send to device: " + hex(unsigned(status), "%08x") + "\n");
-        EXPECT_EQ(sim::usbDataBytes(), c.attempted);
-        EXPECT_EQ(sim::interfaceState().loopback == sim::Tri::on, c.applied);
-        EXPECT_EQ(gUSBdevice, nullptr);
-
-        const auto stats = sim::usbStats();
-        EXPECT_EQ(stats.closes, 1);
-        EXPECT_EQ(stats.liveInterfaces, 0);
-        EXPECT_FALSE(stats.open);
-
-        // Every later command finds no device.
-        usb_hw_toggleMonitoringHP(0);
-        EXPECT_EQ(usb_hw_toggleLoopbackMode(0), kIOReturnNoDevice);
-        EXPECT_EQ(sim::usbDataBytes(), c.attempted);
-        {
-            OutputCapture quiet;
-            ReleaseRawDevice();
-            UnregisterRawDeviceCallBacks();
-        }
-        EXPECT_EQ(sim::usbStats().closes, 1);
+        OutputCapture quiet;
+        ReleaseRawDevice();
+        UnregisterRawDeviceCallBacks();
     }
+    EXPECT_EQ(sim::usbStats().closes, 1);
 }

@@ -12,12 +12,12 @@
 
 namespace
 {
-class VolumeWorkerTest : public SimTest
+class VolumeWorkerTest : public SimulatedMachine
 {
 protected:
     void SetUp() override
     {
-        SimTest::SetUp();
+        SimulatedMachine::SetUp();
         in = sim::addAudioDevice({"in", "PELK", "Orvalis", 1, 0});
         out = sim::addAudioDevice({"out", "PELK", "Orvalis", 0, 1});
         gInAudioObjectID = in;
@@ -28,7 +28,7 @@ protected:
     {
         gInAudioObjectID = 0;
         gOutAudioObjectID = 0;
-        SimTest::TearDown();
+        SimulatedMachine::TearDown();
     }
 
     // Waits until the device holds the value (the worker has written it).

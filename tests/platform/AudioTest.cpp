@@ -3,6 +3,7 @@
 // report of a dB write, the rate report of a format write), listener removal and a bounded shutdown.
 
 #include "SimTestSupport.h"
+#include "SimulatedMachine.h"
 
 #include <juce_events/juce_events.h>
 
@@ -117,22 +118,31 @@ UInt32 streams(AudioObjectID id, AudioObjectPropertyScope scope)
     return reinterpret_cast<AudioBufferList*>(buffer.data())->mNumberBuffers;
 }
 
-class Audio : public ::testing::Test
+class Audio : public pelktest::SimulatedMachine
 {
 protected:
-    void start(sim::Config config = {})
+    // A fresh world with the interface plugged in.
+    void start(const sim::Config& world = {})
     {
-        sim::reset(config);
+        pelktest::freshMachine(world);
+        plugInterface();
+    }
+    void plugInterface()
+    {
         sim::plug();
         in = sim::interfaceAudioDevice(sim::Direction::input);
         out = sim::interfaceAudioDevice(sim::Direction::output);
         ASSERT_NE(in, 0u);
         ASSERT_NE(out, 0u);
     }
-    void SetUp() override { start(); }
+    void SetUp() override
+    {
+        SimulatedMachine::SetUp();
+        plugInterface();
+    }
     void TearDown() override
     {
-        EXPECT_TRUE(sim::violations().empty()) << sim::violations().front();
+        SimulatedMachine::TearDown();
         sim::shutdownNotifications();
     }
     void listen(AudioObjectID id)
@@ -144,53 +154,74 @@ protected:
     Recorder rec;
 };
 
-TEST_F(Audio, TheInterfaceShowsTwoDevicesOrOneCombined)
+class AudioTopology : public Audio, public ::testing::WithParamInterface<sim::Topology>
 {
-    for (auto topology : {sim::Topology::split, sim::Topology::combined})
+protected:
+    sim::Config config() const override
     {
-        sim::Config config;
-        config.topology = topology;
-        start(config);
-        const auto list = deviceList();
-        const bool split = topology == sim::Topology::split;
-        ASSERT_EQ(list.size(), split ? 2u : 1u);
-        EXPECT_EQ(list.front(), in);
-        EXPECT_EQ(list.back(), out);
-        for (AudioObjectID id : list)
-            for (AudioObjectPropertyScope scope : {kIn, kOut})
-            {
-                EXPECT_EQ(stringProperty(id, kAudioObjectPropertyName, scope), "PELK");
-                EXPECT_EQ(stringProperty(id, kAudioObjectPropertyManufacturer, scope), "Orvalis");
-                EXPECT_NE(stringProperty(id, kAudioDevicePropertyDeviceUID, scope), "<failed>");
-            }
-        EXPECT_EQ(streams(in, kIn), 1u);
-        EXPECT_EQ(streams(out, kOut), 1u);
-        EXPECT_EQ(streams(in, kOut), split ? 0u : 1u) << "no stream: mNumberBuffers 0, size still readable";
-        Float64 rate = 0;
-        EXPECT_EQ(get(out, kAudioDevicePropertyNominalSampleRate, kAll, 0, rate), 0);
-        EXPECT_EQ(rate, 48000.0);
+        sim::Config c;
+        c.topology = GetParam();
+        return c;
     }
+};
+
+INSTANTIATE_TEST_SUITE_P(SplitOrCombined, AudioTopology,
+                         ::testing::Values(sim::Topology::split, sim::Topology::combined),
+                         [](const ::testing::TestParamInfo<sim::Topology>& row)
+                         { return std::string(row.param == sim::Topology::split ? "Split" : "Combined"); });
+
+TEST_P(AudioTopology, TheInterfaceShowsTwoDevicesOrOneCombined)
+{
+    const auto list = deviceList();
+    const bool split = GetParam() == sim::Topology::split;
+    ASSERT_EQ(list.size(), split ? 2u : 1u);
+    EXPECT_EQ(list.front(), in);
+    EXPECT_EQ(list.back(), out);
+    for (AudioObjectID id : list)
+        for (AudioObjectPropertyScope scope : {kIn, kOut})
+        {
+            EXPECT_EQ(stringProperty(id, kAudioObjectPropertyName, scope), "PELK");
+            EXPECT_EQ(stringProperty(id, kAudioObjectPropertyManufacturer, scope), "Orvalis");
+            EXPECT_NE(stringProperty(id, kAudioDevicePropertyDeviceUID, scope), "<failed>");
+        }
+    EXPECT_EQ(streams(in, kIn), 1u);
+    EXPECT_EQ(streams(out, kOut), 1u);
+    EXPECT_EQ(streams(in, kOut), split ? 0u : 1u) << "no stream: mNumberBuffers 0, size still readable";
+    Float64 rate = 0;
+    EXPECT_EQ(get(out, kAudioDevicePropertyNominalSampleRate, kAll, 0, rate), 0);
+    EXPECT_EQ(rate, 48000.0);
 }
 
-TEST_F(Audio, AudioDevicesAppearAtTheKthDiscoveryRunOrNever)
+struct DiscoveryRunRow
 {
-    struct Case
-    {
-        int atRun;
-        size_t devicesAtRun[5];
-    };
-    for (const Case& c : {Case{1, {2, 2, 2, 2, 2}}, Case{3, {0, 0, 2, 2, 2}}, Case{0, {0, 0, 0, 0, 0}}})
-    {
-        sim::reset();
-        sim::PlugOptions options;
-        options.audioAtRun = c.atRun;
-        sim::plug(sim::kInterface, options);
-        for (int run = 0; run < 5; ++run)
-            EXPECT_EQ(deviceList().size(), c.devicesAtRun[run]) << "at " << c.atRun << ", run " << run + 1;
-        EXPECT_EQ(sim::discoveryRuns(), 5);
-    }
-    // Unplugged: the ids go stale.
-    start();
+    std::string what;
+    int atRun;
+    size_t devicesAtRun[5];
+};
+
+class AudioDiscoveryRuns : public pelktest::SimulatedMachineWithParam<DiscoveryRunRow>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(KthRunOrNever, AudioDiscoveryRuns,
+                         ::testing::Values(DiscoveryRunRow{"first run", 1, {2, 2, 2, 2, 2}},
+                                           DiscoveryRunRow{"third run", 3, {0, 0, 2, 2, 2}},
+                                           DiscoveryRunRow{"never", 0, {0, 0, 0, 0, 0}}),
+                         pelktest::NameByWhat());
+
+TEST_P(AudioDiscoveryRuns, AudioDevicesAppearAtTheirRun)
+{
+    const DiscoveryRunRow& c = GetParam();
+    sim::PlugOptions options;
+    options.audioAtRun = c.atRun;
+    sim::plug(sim::kInterface, options);
+    for (int run = 0; run < 5; ++run)
+        EXPECT_EQ(deviceList().size(), c.devicesAtRun[run]) << "run " << run + 1;
+    EXPECT_EQ(sim::discoveryRuns(), 5);
+}
+
+TEST_F(Audio, UnpluggedTheIdsGoStale)
+{
     sim::unplug();
     Float64 rate = 0;
     EXPECT_EQ(get(in, kAudioDevicePropertyNominalSampleRate, kAll, 0, rate), kAudioHardwareBadObjectError);
@@ -500,28 +531,42 @@ TEST_F(Audio, FaultsFailTheChosenCalls)
     EXPECT_EQ(deviceList().size(), 2u);
 }
 
-TEST_F(Audio, ARepeatedInstallationFollowsThePolicy)
+struct InstallationRow
 {
-    struct Case
+    std::string what;
+    sim::DuplicateListeners policy;
+    bool secondRefused;
+    size_t callsPerChange;
+};
+
+class AudioRepeatedInstallation : public Audio, public ::testing::WithParamInterface<InstallationRow>
+{
+protected:
+    sim::Config config() const override
     {
-        sim::DuplicateListeners policy;
-        OSStatus second; // 0 or non-zero
-        size_t callsPerChange;
-    };
-    for (auto c :
-         {Case{sim::DuplicateListeners::refuse, 1, 1}, Case{sim::DuplicateListeners::acceptIdempotent, 0, 1},
-          Case{sim::DuplicateListeners::acceptDuplicate, 0, 2}})
-    {
-        sim::Config config;
-        config.duplicateListeners = c.policy;
-        start(config);
-        Recorder r;
-        ASSERT_EQ(AudioObjectAddPropertyListener(in, &kEverything, Recorder::proc, &r), 0);
-        const OSStatus second = AudioObjectAddPropertyListener(in, &kEverything, Recorder::proc, &r);
-        EXPECT_EQ(second != 0, c.second != 0) << int(c.policy);
-        sim::setMute(in, sim::Direction::input, 1, true);
-        EXPECT_EQ(r.take().size(), c.callsPerChange) << int(c.policy);
+        sim::Config c;
+        c.duplicateListeners = GetParam().policy;
+        return c;
     }
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Policies, AudioRepeatedInstallation,
+    ::testing::Values(
+        InstallationRow{"refuse", sim::DuplicateListeners::refuse, true, 1},
+        InstallationRow{"accept idempotent", sim::DuplicateListeners::acceptIdempotent, false, 1},
+        InstallationRow{"accept duplicate", sim::DuplicateListeners::acceptDuplicate, false, 2}),
+    pelktest::NameByWhat());
+
+TEST_P(AudioRepeatedInstallation, FollowsThePolicy)
+{
+    const InstallationRow& c = GetParam();
+    Recorder r;
+    ASSERT_EQ(AudioObjectAddPropertyListener(in, &kEverything, Recorder::proc, &r), 0);
+    const OSStatus second = AudioObjectAddPropertyListener(in, &kEverything, Recorder::proc, &r);
+    EXPECT_EQ(second != 0, c.secondRefused);
+    sim::setMute(in, sim::Direction::input, 1, true);
+    EXPECT_EQ(r.take().size(), c.callsPerChange);
 }
 
 TEST_F(Audio, RateLatencyListShrinkAndHeldWrites)
@@ -587,7 +632,6 @@ TEST_F(Audio, NullAndUnknownArgumentsFail)
     EXPECT_NE(AudioObjectAddPropertyListener(in, &kEverything, nullptr, nullptr), 0);
     EXPECT_NE(AudioObjectRemovePropertyListener(in, nullptr, Recorder::proc, nullptr), 0);
     EXPECT_EQ(sim::violations().size(), 7u);
-    sim::reset();
     start();
     EXPECT_EQ(get(0, kAudioDevicePropertyNominalSampleRate, kAll, 0, small), kAudioHardwareBadObjectError);
     EXPECT_EQ(set(12345, kAudioDevicePropertyNominalSampleRate, kAll, 0, Float64(48000)),

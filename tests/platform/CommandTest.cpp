@@ -2,6 +2,7 @@
 // unknown command, and the environment front end (start state, set-up file, control pipe, journal file).
 
 #include "SimTestSupport.h"
+#include "SimulatedMachine.h"
 
 #include <juce_events/juce_events.h>
 
@@ -17,10 +18,8 @@ using namespace simtest;
 
 namespace
 {
-class Commands : public ::testing::Test
+class Commands : public pelktest::SimulatedMachine
 {
-protected:
-    void SetUp() override { sim::reset(); }
 };
 
 // Everything a command could change, as one comparable text.

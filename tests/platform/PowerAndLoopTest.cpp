@@ -2,6 +2,7 @@
 // loop, in order with other messages), and the virtual clock behind platform::sleep.
 
 #include "SimTestSupport.h"
+#include "SimulatedMachine.h"
 
 #include <juce_events/juce_events.h>
 
@@ -36,11 +37,19 @@ struct PowerClient
     }
 };
 
-class PowerAndLoop : public ::testing::Test
+class PowerAndLoop : public pelktest::SimulatedMachine
 {
-protected:
-    void SetUp() override { sim::reset(); }
-    void TearDown() override { EXPECT_TRUE(sim::violations().empty()) << sim::violations().front(); }
+};
+
+struct AttachRow
+{
+    std::string what;
+    std::function<void(IONotificationPortRef)> attach;
+    int delivered;
+};
+
+class RunLoopSources : public pelktest::SimulatedMachineWithParam<AttachRow>
+{
 };
 
 TEST_F(PowerAndLoop, SleepAndWakeMessagesWithTheirAcknowledgements)
@@ -85,10 +94,13 @@ TEST_F(PowerAndLoop, SleepAndWakeMessagesWithTheirAcknowledgements)
 
     // An id that was never handed out, or one acknowledged twice, is refused.
     EXPECT_EQ(IOAllowPowerChange(client.root, 9999), kIOReturnBadArgument);
-    sim::reset();
+    EXPECT_EQ(sim::violations(), std::vector<std::string>{"IOAllowPowerChange: unknown notification id"});
+    pelktest::freshMachine(); // the violation above was wanted
+}
 
-    // After deregistering, no further messages.
-    client = PowerClient();
+TEST_F(PowerAndLoop, AfterDeregisteringNoFurtherMessagesArrive)
+{
+    PowerClient client;
     client.start();
     EXPECT_EQ(IODeregisterForSystemPower(&client.notifier), kIOReturnSuccess);
     EXPECT_EQ(client.notifier, 0u);
@@ -122,67 +134,63 @@ TEST_F(PowerAndLoop, MessagesWaitingForADestroyedPortAreDropped)
     EXPECT_TRUE(client.messages.empty());
 }
 
-TEST_F(PowerAndLoop, OnlySourcesOnTheMainLoopInAServicedModeDeliver)
+INSTANTIATE_TEST_SUITE_P(
+    Attachments, RunLoopSources,
+    ::testing::Values(AttachRow{"default mode",
+                                [](IONotificationPortRef p) {
+                                    CFRunLoopAddSource(CFRunLoopGetCurrent(),
+                                                       IONotificationPortGetRunLoopSource(p),
+                                                       kCFRunLoopDefaultMode);
+                                },
+                                1},
+                      AttachRow{"common modes",
+                                [](IONotificationPortRef p) {
+                                    CFRunLoopAddSource(CFRunLoopGetMain(),
+                                                       IONotificationPortGetRunLoopSource(p),
+                                                       kCFRunLoopCommonModes);
+                                },
+                                1},
+                      AttachRow{"another mode",
+                                [](IONotificationPortRef p) {
+                                    CFRunLoopAddSource(CFRunLoopGetCurrent(),
+                                                       IONotificationPortGetRunLoopSource(p),
+                                                       CFSTR("tracking"));
+                                },
+                                0},
+                      AttachRow{"another thread's loop",
+                                [](IONotificationPortRef p)
+                                {
+                                    std::thread other(
+                                        [p] {
+                                            CFRunLoopAddSource(CFRunLoopGetCurrent(),
+                                                               IONotificationPortGetRunLoopSource(p),
+                                                               kCFRunLoopDefaultMode);
+                                        });
+                                    other.join();
+                                },
+                                0},
+                      AttachRow{"never added", [](IONotificationPortRef) {}, 0}),
+    pelktest::NameByWhat());
+
+TEST_P(RunLoopSources, OnlySourcesOnTheMainLoopInAServicedModeDeliver)
 {
-    struct Case
-    {
-        const char* what;
-        std::function<void(IONotificationPortRef)> attach;
-        int delivered;
-    };
-    const std::vector<Case> cases{
-        {"default mode",
-         [](IONotificationPortRef p) {
-             CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(p),
-                                kCFRunLoopDefaultMode);
-         },
-         1},
-        {"common modes",
-         [](IONotificationPortRef p) {
-             CFRunLoopAddSource(CFRunLoopGetMain(), IONotificationPortGetRunLoopSource(p),
-                                kCFRunLoopCommonModes);
-         },
-         1},
-        {"another mode",
-         [](IONotificationPortRef p) {
-             CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(p),
-                                CFSTR("tracking"));
-         },
-         0},
-        {"another thread's loop",
-         [](IONotificationPortRef p)
-         {
-             std::thread t(
-                 [p] {
-                     CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(p),
-                                        kCFRunLoopDefaultMode);
-                 });
-             t.join();
-         },
-         0},
-        {"never added", [](IONotificationPortRef) {}, 0},
-    };
-    for (auto& c : cases)
-    {
-        sim::reset();
-        IONotificationPortRef port = IONotificationPortCreate(kIOMasterPortDefault);
-        int calls = 0;
-        io_iterator_t it = 0;
-        IOServiceAddMatchingNotification(
-            port, kIOMatchedNotification, IOServiceMatching(kIOUSBDeviceClassName),
-            [](void* refCon, io_iterator_t i)
-            {
-                ++*static_cast<int*>(refCon);
-                while (io_object_t s = IOIteratorNext(i))
-                    IOObjectRelease(s);
-            },
-            &calls, &it);
-        IOIteratorNext(it); // arm
-        sim::plug();
-        c.attach(port);
-        sim::pumpMain();
-        EXPECT_EQ(calls, c.delivered) << c.what;
-    }
+    IONotificationPortRef port = IONotificationPortCreate(kIOMasterPortDefault);
+    int calls = 0;
+    io_iterator_t it = 0;
+    IOServiceAddMatchingNotification(
+        port, kIOMatchedNotification, IOServiceMatching(kIOUSBDeviceClassName),
+        [](void* refCon, io_iterator_t i)
+        {
+            ++*static_cast<int*>(refCon);
+            while (io_object_t s = IOIteratorNext(i))
+                IOObjectRelease(s);
+        },
+        &calls, &it);
+    IOIteratorNext(it); // arm
+    sim::plug();
+    GetParam().attach(port);
+    sim::pumpMain();
+    EXPECT_EQ(calls, GetParam().delivered);
 }
 
 TEST_F(PowerAndLoop, JuceBindingDeliversInOrderWithOtherMessages)

@@ -3,6 +3,7 @@
 // the fault injection a client relies on.
 
 #include "SimTestSupport.h"
+#include "SimulatedMachine.h"
 
 #include "DeviceIds.h"
 
@@ -10,11 +11,8 @@ using namespace simtest;
 
 namespace
 {
-class Usb : public ::testing::Test
+class Usb : public pelktest::SimulatedMachine
 {
-protected:
-    void SetUp() override { sim::reset(); }
-    void TearDown() override { EXPECT_TRUE(sim::violations().empty()) << sim::violations().front(); }
 };
 
 std::string registryString(io_service_t s, const char* key)
@@ -161,75 +159,83 @@ TEST_F(Usb, TheOpenInterfaceIsExclusiveAndDiesWithTheUnplug)
     EXPECT_EQ(stats.liveInterfaces, 0) << "every plug-in and device interface was released";
 }
 
-TEST_F(Usb, TheDecoderAppliesCompleteCommandsOnly)
+struct DecoderRow
 {
-    struct Case
-    {
-        const char* what;
-        std::vector<UInt8> bytes;
-        std::vector<int> commands;
-        const char* state;
-        int violations;
-    };
-    const std::vector<Case> cases{
-        {"headphone on", {0x55, 0xAA, 4}, {4}, "hp=on rec=unknown loopback=unknown monvol=unknown", 0},
-        {"headphone off", {0x55, 0xAA, 5}, {5}, "hp=off rec=unknown loopback=unknown monvol=unknown", 0},
-        {"record off then on",
-         {0x55, 0xAA, 6, 0x55, 0xAA, 7},
-         {6, 7},
-         "hp=unknown rec=on loopback=unknown monvol=unknown",
-         0},
-        {"loopback on", {0x55, 0xAA, 9}, {9}, "hp=unknown rec=unknown loopback=on monvol=unknown", 0},
-        {"monitoring volume -37 dB",
-         {0x55, 0xAA, 53},
-         {53},
-         "hp=unknown rec=unknown loopback=unknown monvol=-37",
-         0},
-        {"monitoring volume limits",
-         {0x55, 0xAA, 16, 0x55, 0xAA, 126},
-         {16, 126},
-         "hp=unknown rec=unknown loopback=unknown monvol=-110",
-         0},
-        {"lead-ins without a command",
-         {0x55, 0xAA},
-         {},
-         "hp=unknown rec=unknown loopback=unknown monvol=unknown",
-         0},
-        {"broken lead-in, then a whole command",
-         {0x55, 0x13, 0x55, 0xAA, 8},
-         {8},
-         "hp=unknown rec=unknown loopback=off monvol=unknown",
-         1},
-        {"repeated first lead-in",
-         {0x55, 0x55, 0xAA, 4},
-         {4},
-         "hp=on rec=unknown loopback=unknown monvol=unknown",
-         1},
-        {"command byte without lead-ins",
-         {4},
-         {},
-         "hp=unknown rec=unknown loopback=unknown monvol=unknown",
-         1},
-        {"unknown command byte",
-         {0x55, 0xAA, 200},
-         {},
-         "hp=unknown rec=unknown loopback=unknown monvol=unknown",
-         0},
-    };
-    for (auto& c : cases)
-    {
-        sim::reset();
-        sim::plug();
-        IOUSBDeviceInterface** dev = openDevice(presentService());
-        ASSERT_NE(dev, nullptr);
-        for (UInt8 b : c.bytes)
-            EXPECT_EQ(sendByte(dev, b), kIOReturnSuccess) << c.what;
-        const sim::InterfaceState s = sim::interfaceState();
-        EXPECT_EQ(s.commands, c.commands) << c.what;
-        EXPECT_EQ(s.protocolViolations, c.violations) << c.what;
-        EXPECT_EQ(sim::command("state"), std::string(c.state) + " plugged=yes") << c.what;
-        closeDevice(dev);
-    }
+    std::string what;
+    std::vector<UInt8> bytes;
+    std::vector<int> commands;
+    const char* state;
+    int violations;
+};
+
+class UsbDecoder : public pelktest::SimulatedMachineWithParam<DecoderRow>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, UsbDecoder,
+    ::testing::Values(
+        DecoderRow{
+            "headphone on", {0x55, 0xAA, 4}, {4}, "hp=on rec=unknown loopback=unknown monvol=unknown", 0},
+        DecoderRow{
+            "headphone off", {0x55, 0xAA, 5}, {5}, "hp=off rec=unknown loopback=unknown monvol=unknown", 0},
+        DecoderRow{"record off then on",
+                   {0x55, 0xAA, 6, 0x55, 0xAA, 7},
+                   {6, 7},
+                   "hp=unknown rec=on loopback=unknown monvol=unknown",
+                   0},
+        DecoderRow{
+            "loopback on", {0x55, 0xAA, 9}, {9}, "hp=unknown rec=unknown loopback=on monvol=unknown", 0},
+        DecoderRow{"monitoring volume -37 dB",
+                   {0x55, 0xAA, 53},
+                   {53},
+                   "hp=unknown rec=unknown loopback=unknown monvol=-37",
+                   0},
+        DecoderRow{"monitoring volume limits",
+                   {0x55, 0xAA, 16, 0x55, 0xAA, 126},
+                   {16, 126},
+                   "hp=unknown rec=unknown loopback=unknown monvol=-110",
+                   0},
+        DecoderRow{"lead-ins without a command",
+                   {0x55, 0xAA},
+                   {},
+                   "hp=unknown rec=unknown loopback=unknown monvol=unknown",
+                   0},
+        DecoderRow{"broken lead-in, then a whole command",
+                   {0x55, 0x13, 0x55, 0xAA, 8},
+                   {8},
+                   "hp=unknown rec=unknown loopback=off monvol=unknown",
+                   1},
+        DecoderRow{"repeated first lead-in",
+                   {0x55, 0x55, 0xAA, 4},
+                   {4},
+                   "hp=on rec=unknown loopback=unknown monvol=unknown",
+                   1},
+        DecoderRow{"command byte without lead-ins",
+                   {4},
+                   {},
+                   "hp=unknown rec=unknown loopback=unknown monvol=unknown",
+                   1},
+        DecoderRow{"unknown command byte",
+                   {0x55, 0xAA, 200},
+                   {},
+                   "hp=unknown rec=unknown loopback=unknown monvol=unknown",
+                   0}),
+    pelktest::NameByWhat());
+
+TEST_P(UsbDecoder, TheDecoderAppliesCompleteCommandsOnly)
+{
+    const DecoderRow& c = GetParam();
+    sim::plug();
+    IOUSBDeviceInterface** dev = openDevice(presentService());
+    ASSERT_NE(dev, nullptr);
+    for (UInt8 b : c.bytes)
+        EXPECT_EQ(sendByte(dev, b), kIOReturnSuccess);
+    const sim::InterfaceState state = sim::interfaceState();
+    EXPECT_EQ(state.commands, c.commands);
+    EXPECT_EQ(state.protocolViolations, c.violations);
+    EXPECT_EQ(sim::command("state"), std::string(c.state) + " plugged=yes");
+    closeDevice(dev);
 }
 
 TEST_F(Usb, RequestsAreRecordedAsOnTheWireAndOthersStall)
@@ -252,36 +258,47 @@ TEST_F(Usb, RequestsAreRecordedAsOnTheWireAndOthersStall)
     closeDevice(dev);
 }
 
-TEST_F(Usb, TheNthRequestFailsDeliveredOrNot)
+struct FailRuleRow
 {
-    struct Case
-    {
-        sim::UsbFailRule rule;
-        std::vector<IOReturn> statuses; // of 0x55, 0xAA, 4
-        std::vector<int> commands;
-    };
-    const IOReturn e = IOReturn(0xE0001234);
-    using When = sim::UsbFailRule::When;
-    const std::vector<Case> cases{
-        {{When::next, 1, 0, e, false}, {e, 0, 0}, {}},        {{When::nth, 3, 0, e, false}, {0, 0, e}, {}},
-        {{When::nth, 3, 0, e, true}, {0, 0, e}, {4}},         {{When::nth, 2, 0, e, true}, {0, e, 0}, {4}},
-        {{When::dataByte, 1, 0xAA, e, false}, {0, e, 0}, {}}, {{When::always, 1, 0, e, false}, {e, e, e}, {}},
-        {{When::off, 1, 0, e, false}, {0, 0, 0}, {4}},
-    };
-    for (auto& c : cases)
-    {
-        sim::reset();
-        sim::plug();
-        IOUSBDeviceInterface** dev = openDevice(presentService());
-        ASSERT_NE(dev, nullptr);
-        sim::failUsbRequests(c.rule);
-        std::vector<IOReturn> statuses;
-        for (UInt8 b : {0x55, 0xAA, 4})
-            statuses.push_back(sendByte(dev, b));
-        EXPECT_EQ(statuses, c.statuses) << int(c.rule.when) << " n=" << c.rule.n;
-        EXPECT_EQ(sim::interfaceState().commands, c.commands) << int(c.rule.when) << " n=" << c.rule.n;
-        closeDevice(dev);
-    }
+    std::string what;
+    sim::UsbFailRule rule;
+    std::vector<IOReturn> statuses; // of 0x55, 0xAA, 4
+    std::vector<int> commands;
+};
+
+class UsbFailRules : public pelktest::SimulatedMachineWithParam<FailRuleRow>
+{
+};
+
+const IOReturn kRuleError = IOReturn(0xE0001234);
+using When = sim::UsbFailRule::When;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, UsbFailRules,
+    ::testing::Values(
+        FailRuleRow{"next", {When::next, 1, 0, kRuleError, false}, {kRuleError, 0, 0}, {}},
+        FailRuleRow{"third", {When::nth, 3, 0, kRuleError, false}, {0, 0, kRuleError}, {}},
+        FailRuleRow{"third delivered", {When::nth, 3, 0, kRuleError, true}, {0, 0, kRuleError}, {4}},
+        FailRuleRow{"second delivered", {When::nth, 2, 0, kRuleError, true}, {0, kRuleError, 0}, {4}},
+        FailRuleRow{"data byte AA", {When::dataByte, 1, 0xAA, kRuleError, false}, {0, kRuleError, 0}, {}},
+        FailRuleRow{
+            "always", {When::always, 1, 0, kRuleError, false}, {kRuleError, kRuleError, kRuleError}, {}},
+        FailRuleRow{"off", {When::off, 1, 0, kRuleError, false}, {0, 0, 0}, {4}}),
+    pelktest::NameByWhat());
+
+TEST_P(UsbFailRules, TheChosenRequestsFailDeliveredOrNot)
+{
+    const FailRuleRow& c = GetParam();
+    sim::plug();
+    IOUSBDeviceInterface** dev = openDevice(presentService());
+    ASSERT_NE(dev, nullptr);
+    sim::failUsbRequests(c.rule);
+    std::vector<IOReturn> statuses;
+    for (UInt8 b : {0x55, 0xAA, 4})
+        statuses.push_back(sendByte(dev, b));
+    EXPECT_EQ(statuses, c.statuses);
+    EXPECT_EQ(sim::interfaceState().commands, c.commands);
+    closeDevice(dev);
 }
 
 TEST_F(Usb, StepFaultsFailTheirCall)
@@ -368,76 +385,91 @@ TEST_F(Usb, DescriptorIdsMayDifferFromTheRegistry)
     closeDevice(dev);
 }
 
-TEST_F(Usb, DeliveryOrderAudioTimingAndTeardown)
+// Two roads registered in turn are delivered in that order, or reversed on request.
+class UsbDeliveryOrder : public pelktest::SimulatedMachineWithParam<bool>
 {
-    // Two roads registered in turn are delivered in that order, or reversed on request.
-    for (bool reverse : {false, true})
+};
+
+INSTANTIATE_TEST_SUITE_P(ForwardOrReversed, UsbDeliveryOrder, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& row)
+                         { return std::string(row.param ? "Reversed" : "Forward"); });
+
+TEST_P(UsbDeliveryOrder, FollowsTheRegistrationOrder)
+{
+    const bool reverse = GetParam();
+    static std::vector<int> order;
+    order.clear();
+    Watch first, second;
+    first.start(kIOMatchedNotification);
+    second.start(kIOMatchedNotification);
+    first.takeAll(first.iterator);
+    second.takeAll(second.iterator);
+    struct Tag
     {
-        sim::reset();
-        static std::vector<int> order;
-        order.clear();
-        Watch first, second;
-        first.start(kIOMatchedNotification);
-        second.start(kIOMatchedNotification);
-        first.takeAll(first.iterator);
-        second.takeAll(second.iterator);
-        struct Tag
+        static void handler(void* refCon, io_iterator_t it)
         {
-            static void handler(void* refCon, io_iterator_t it)
-            {
-                order.push_back(*static_cast<int*>(refCon));
-                while (io_object_t s = IOIteratorNext(it))
-                    IOObjectRelease(s);
-            }
-        };
-        int one = 1, two = 2;
-        IONotificationPortRef port = IONotificationPortCreate(0);
-        CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
-                           kCFRunLoopDefaultMode);
-        io_iterator_t a = 0, b = 0;
-        IOServiceAddMatchingNotification(port, kIOMatchedNotification,
-                                         IOServiceMatching(kIOUSBDeviceClassName), Tag::handler, &one, &a);
-        IOServiceAddMatchingNotification(port, kIOMatchedNotification,
-                                         IOServiceMatching(kIOUSBDeviceClassName), Tag::handler, &two, &b);
-        IOIteratorNext(a);
-        IOIteratorNext(b);
-        sim::PlugOptions options;
-        options.reverseOrder = reverse;
-        sim::plug(sim::kInterface, options);
-        sim::pumpMain();
-        EXPECT_EQ(order, reverse ? (std::vector<int>{2, 1}) : (std::vector<int>{1, 2}));
-    }
+            order.push_back(*static_cast<int*>(refCon));
+            while (io_object_t s = IOIteratorNext(it))
+                IOObjectRelease(s);
+        }
+    };
+    int one = 1, two = 2;
+    IONotificationPortRef port = IONotificationPortCreate(0);
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
+                       kCFRunLoopDefaultMode);
+    io_iterator_t a = 0, b = 0;
+    IOServiceAddMatchingNotification(port, kIOMatchedNotification, IOServiceMatching(kIOUSBDeviceClassName),
+                                     Tag::handler, &one, &a);
+    IOServiceAddMatchingNotification(port, kIOMatchedNotification, IOServiceMatching(kIOUSBDeviceClassName),
+                                     Tag::handler, &two, &b);
+    IOIteratorNext(a);
+    IOIteratorNext(b);
+    sim::PlugOptions options;
+    options.reverseOrder = reverse;
+    sim::plug(sim::kInterface, options);
+    sim::pumpMain();
+    EXPECT_EQ(order, reverse ? (std::vector<int>{2, 1}) : (std::vector<int>{1, 2}));
+}
 
-    // By default the audio devices have gone when the removal is delivered; with audioLast they go after it.
-    for (bool audioLast : {false, true})
-    {
-        sim::reset();
-        sim::plug();
-        static bool audioDuringRemoval;
-        IONotificationPortRef port = IONotificationPortCreate(0);
-        CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
-                           kCFRunLoopDefaultMode);
-        io_iterator_t it = 0;
-        IOServiceAddMatchingNotification(
-            port, kIOTerminatedNotification, IOServiceMatching(kIOUSBDeviceClassName),
-            [](void*, io_iterator_t i)
-            {
-                audioDuringRemoval = sim::interfaceAudioDevice(sim::Direction::input) != 0;
-                while (io_object_t s = IOIteratorNext(i))
-                    IOObjectRelease(s);
-            },
-            nullptr, &it);
-        IOIteratorNext(it);
-        sim::UnplugOptions options;
-        options.audioLast = audioLast;
-        sim::unplug(sim::kInterface, options);
-        sim::pumpMain();
-        EXPECT_EQ(audioDuringRemoval, audioLast);
-        EXPECT_TRUE(sim::audioDevices().empty());
-    }
+// By default the audio devices have gone when the removal is delivered; with audioLast they go after it.
+class UsbRemovalAudio : public pelktest::SimulatedMachineWithParam<bool>
+{
+};
 
-    // Plugged in again before the late removal ran: the old audio devices still leave, the new ones stay.
-    sim::reset();
+INSTANTIATE_TEST_SUITE_P(AudioFirstOrLast, UsbRemovalAudio, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& row)
+                         { return std::string(row.param ? "AudioLast" : "AudioFirst"); });
+
+TEST_P(UsbRemovalAudio, AudioDevicesLeaveBeforeOrAfterTheRemovalIsDelivered)
+{
+    const bool audioLast = GetParam();
+    sim::plug();
+    static bool audioDuringRemoval;
+    IONotificationPortRef port = IONotificationPortCreate(0);
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), IONotificationPortGetRunLoopSource(port),
+                       kCFRunLoopDefaultMode);
+    io_iterator_t it = 0;
+    IOServiceAddMatchingNotification(
+        port, kIOTerminatedNotification, IOServiceMatching(kIOUSBDeviceClassName),
+        [](void*, io_iterator_t i)
+        {
+            audioDuringRemoval = sim::interfaceAudioDevice(sim::Direction::input) != 0;
+            while (io_object_t s = IOIteratorNext(i))
+                IOObjectRelease(s);
+        },
+        nullptr, &it);
+    IOIteratorNext(it);
+    sim::UnplugOptions options;
+    options.audioLast = audioLast;
+    sim::unplug(sim::kInterface, options);
+    sim::pumpMain();
+    EXPECT_EQ(audioDuringRemoval, audioLast);
+    EXPECT_TRUE(sim::audioDevices().empty());
+}
+
+// Plugged in again before the late removal ran: the old audio devices still leave, the new ones stay.
+TEST_F(Usb, ALateRemovalAfterAReplugTakesOnlyTheOldAudioDevices)
+{
     sim::plug();
     const std::vector<AudioObjectID> before = sim::audioDevices();
     sim::UnplugOptions late;
@@ -450,9 +482,10 @@ TEST_F(Usb, DeliveryOrderAudioTimingAndTeardown)
     EXPECT_EQ(sim::audioDevices(), after);
     for (AudioObjectID old : before)
         EXPECT_TRUE(std::find(after.begin(), after.end(), old) == after.end());
+}
 
-    // A released iterator or a destroyed port delivers nothing more.
-    sim::reset();
+TEST_F(Usb, AReleasedIteratorOrADestroyedPortDeliversNothingMore)
+{
     Watch released, destroyed;
     released.start(kIOMatchedNotification);
     destroyed.start(kIOMatchedNotification);
@@ -463,9 +496,10 @@ TEST_F(Usb, DeliveryOrderAudioTimingAndTeardown)
     sim::plug();
     EXPECT_EQ(sim::pumpMain(), 0);
     EXPECT_EQ(released.deliveries + destroyed.deliveries, 0);
+}
 
-    // Nor is a delivery that was already waiting on the run loop when its port was destroyed.
-    sim::reset();
+TEST_F(Usb, ADeliveryWaitingWhenItsPortIsDestroyedIsDropped)
+{
     Watch queued;
     queued.start(kIOMatchedNotification);
     queued.takeAll(queued.iterator);
@@ -568,6 +602,6 @@ TEST_F(Usb, NullAndStaleArgumentsReturnErrors)
     closeDevice(dev);
     // A call on a released interface is answered, not a crash.
     EXPECT_EQ(sendByte(dev, 0x55), kIOReturnBadArgument);
-    sim::reset(); // the violations above were wanted
+    pelktest::freshMachine(); // the violations above were wanted
 }
 } // namespace

@@ -56,19 +56,17 @@ TEST_P(ProgramStart, ShowsThePanelReportsItsPositionAndKeepsTheStateOnClose)
 
     if (plugged)
     {
-        // Device ready restores both monitoring switches at the interface.
-        EXPECT_TRUE(h.waitForJournal("command "));
+        // Device ready restores both stored monitoring switches (defaults: headphones off, record on).
+        EXPECT_TRUE(h.waitForJournal("command 7\n"));
         const auto journal = h.journal();
-        EXPECT_TRUE(journal.find("command 4") != std::string::npos ||
-                    journal.find("command 5") != std::string::npos)
-            << journal;
-        EXPECT_TRUE(journal.find("command 6") != std::string::npos ||
-                    journal.find("command 7") != std::string::npos)
-            << journal;
+        const std::string restore =
+            "usb 55 0\nusb aa 0\nusb 05 0\ncommand 5\nusb 55 0\nusb aa 0\nusb 07 0\ncommand 7\n";
+        ASSERT_GE(journal.size(), restore.size());
+        EXPECT_EQ(journal.substr(journal.size() - restore.size()), restore) << journal;
     }
     else
     {
-        EXPECT_EQ(h.journal().find("command "), std::string::npos) << h.journal();
+        EXPECT_EQ(h.journal().find("usb "), std::string::npos) << h.journal();
     }
 
     clickClose(h, *window);
@@ -79,6 +77,23 @@ TEST_P(ProgramStart, ShowsThePanelReportsItsPositionAndKeepsTheStateOnClose)
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutInterface, ProgramStart, ::testing::Values(true, false),
                          [](const auto& test) { return test.param ? "Plugged" : "Absent"; });
+
+TEST(ProgramClose, TheCloseMenuItemKeepsTheWindowState)
+{
+    Harness h;
+    h.writeSettings({{"WindowPosition", "300 200 318 538"}});
+    auto& app = h.launch();
+    const auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+    ASSERT_TRUE(h.xdo({"windowmove", std::to_string(*window), "320", "210"}));
+    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 320; }));
+
+    // "File" is the bar's first title; "Close" its last item.
+    h.click(320 + 20, 210 + 27 + 12);
+    h.xdo({"sleep", "0.3", "key", "Up", "Return"});
+    EXPECT_EQ(app.waitExit(), 0) << app.stderrText();
+    EXPECT_TRUE(h.setting("WindowPosition").startsWith("320 210 318 ")) << h.setting("WindowPosition");
+}
 
 TEST(ProgramCommandLine, ShutdownWithNoInstanceEndsAtOnceTouchingNothing)
 {

@@ -217,13 +217,19 @@ std::map<std::string, std::string> Harness::environment() const
 Process& Harness::launch(const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& extraEnv)
 {
+    return launchExecutable(PELK_PROGRAM_PATH, args, extraEnv);
+}
+
+Process& Harness::launchExecutable(const std::string& path, const std::vector<std::string>& args,
+                                   const std::map<std::string, std::string>& extraEnv)
+{
     auto env = environment();
     if (options.simStart != nullptr)
         env["PELK_SIM_START"] = options.simStart;
     for (const auto& [k, v] : extraEnv)
         env[k] = v;
 
-    std::vector<std::string> argv{PELK_PROGRAM_PATH};
+    std::vector<std::string> argv{path};
     argv.insert(argv.end(), args.begin(), args.end());
     programs.push_back(std::make_unique<Process>(argv, env));
     return *programs.back();

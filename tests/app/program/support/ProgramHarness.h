@@ -90,6 +90,9 @@ public:
     // Starts the program with the sandbox's environment; extra variables override it.
     Process& launch(const std::vector<std::string>& args = {},
                     const std::map<std::string, std::string>& extraEnv = {});
+    // The same for another executable (a comparison program, for example).
+    Process& launchExecutable(const std::string& path, const std::vector<std::string>& args = {},
+                              const std::map<std::string, std::string>& extraEnv = {});
 
     std::map<std::string, std::string> environment() const;
     juce::File file(const juce::String& name) const { return root.getChildFile(name); }

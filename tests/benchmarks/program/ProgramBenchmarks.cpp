@@ -1,0 +1,174 @@
+// The program against a bare JUCE DocumentWindow of the same size, side by side on private Xvfb displays:
+// time from start to the window mapped, CPU use while idle for 10 s, and resident memory once shown.
+// Run with the benchmark tree: build/bin/program_benchmarks
+
+#include "support/ProgramHarness.h"
+
+#include <X11/Xlib.h>
+#include <benchmark/benchmark.h>
+#include <csignal>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <unistd.h>
+
+using namespace pelk::e2e;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+enum Program
+{
+    panel = 0,
+    bare = 1
+};
+
+Process& start(Harness& h, int which)
+{
+    return which == panel ? h.launch() : h.launchExecutable(PELK_BARE_WINDOW_PATH);
+}
+
+// Waits for the first top-level window to be mapped on the harness's display; the time it took, or a
+// negative duration on time-out.
+struct MapWatcher
+{
+    explicit MapWatcher(const std::string& display) : x(XOpenDisplay(display.c_str()))
+    {
+        if (x != nullptr)
+        {
+            XSelectInput(x, DefaultRootWindow(x), SubstructureNotifyMask);
+            XSync(x, False);
+        }
+    }
+    ~MapWatcher()
+    {
+        if (x != nullptr)
+            XCloseDisplay(x);
+    }
+
+    bool waitForMap(Milliseconds timeout)
+    {
+        const auto deadline = Clock::now() + timeout;
+        while (x != nullptr && Clock::now() < deadline)
+        {
+            while (XPending(x) > 0)
+            {
+                XEvent e;
+                XNextEvent(x, &e);
+                if (e.type == MapNotify)
+                    return true;
+            }
+            pollfd p{ConnectionNumber(x), POLLIN, 0};
+            ::poll(&p, 1, 5);
+        }
+        return false;
+    }
+
+    Display* x;
+};
+
+double cpuSeconds(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+    {
+        if (i == 14)
+            utime = std::stol(field);
+        if (i == 15)
+            stime = std::stol(field);
+    }
+    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+long residentKilobytes(int pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+void BM_StartToWindowShown(benchmark::State& state)
+{
+    Harness h({false, "plugged"});
+    for (auto _ : state)
+    {
+        MapWatcher watcher(h.display());
+        const auto begin = Clock::now();
+        auto& p = start(h, (int) state.range(0));
+        if (!watcher.waitForMap(Milliseconds(10000)))
+        {
+            state.SkipWithError("no window");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - begin).count());
+        p.terminate(SIGTERM);
+        p.waitExit();
+    }
+}
+
+void BM_IdleCpuOver10s(benchmark::State& state)
+{
+    Harness h({false, state.range(1) == 1 ? "plugged" : "absent"});
+    for (auto _ : state)
+    {
+        auto& p = start(h, (int) state.range(0));
+        if (!h.waitForWindow(state.range(0) == panel ? "Pelk VOD Panel v1.5.0.0" : "Bare Window"))
+        {
+            state.SkipWithError("no window");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1)); // past start-up and the first read-backs
+        const double before = cpuSeconds(p.pid());
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        const double used = cpuSeconds(p.pid()) - before;
+        state.counters["cpu_percent"] = used / 10.0 * 100.0;
+        state.counters["cpu_ms"] = used * 1000.0;
+        p.terminate(SIGTERM);
+        p.waitExit();
+    }
+}
+
+void BM_ResidentMemory(benchmark::State& state)
+{
+    Harness h({false, "plugged"});
+    for (auto _ : state)
+    {
+        auto& p = start(h, (int) state.range(0));
+        if (!h.waitForWindow(state.range(0) == panel ? "Pelk VOD Panel v1.5.0.0" : "Bare Window"))
+        {
+            state.SkipWithError("no window");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        state.counters["rss_kib"] = (double) residentKilobytes(p.pid());
+        p.terminate(SIGTERM);
+        p.waitExit();
+    }
+}
+} // namespace
+
+// Argument 0: the panel program (0) or the bare window (1); for CPU, argument 1: interface plugged (1) or
+// not.
+BENCHMARK(BM_StartToWindowShown)
+    ->Arg(panel)
+    ->Arg(bare)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK(BM_IdleCpuOver10s)
+    ->Args({panel, 1})
+    ->Args({panel, 0})
+    ->Args({bare, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(BM_ResidentMemory)->Arg(panel)->Arg(bare)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

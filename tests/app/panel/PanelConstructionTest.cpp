@@ -195,3 +195,43 @@ TEST_F(PanelConstruction, TeardownClosesTheDeviceFirstWritesTheSettingsAndTakesN
     EXPECT_EQ(commands(), (std::vector<int>{5, 7, 53, 4}));
 }
 } // namespace
+
+// The loopback window keeps its limits and ratio for the area inside its frame (its own title bar and
+// edges), and keeps the proposed top-left corner.
+struct LoopbackSizeCase
+{
+    const char* name;
+    int requestedWidth; // of the area inside the frame
+    int requestedHeight;
+    int width;
+    int height;
+};
+
+class LoopbackWindowSize : public PanelTest, public ::testing::WithParamInterface<LoopbackSizeCase>
+{
+};
+
+TEST_P(LoopbackWindowSize, IsConstrainedInsideItsFrame)
+{
+    const auto& c = GetParam();
+    auto& p = makePanel();
+    auto& window = *p.loopbackDialogWindow;
+    const auto border = window.getContentComponentBorder();
+    ASSERT_GT(border.getTop(), 0) << "the window draws its own title bar";
+
+    window.setBoundsConstrained({100, 80, c.requestedWidth + border.getLeftAndRight(),
+                                 c.requestedHeight + border.getTopAndBottom()});
+
+    EXPECT_EQ(window.getPosition(), juce::Point<int>(100, 80));
+    EXPECT_EQ(p.loopbackDialog->getWidth(), c.width);
+    EXPECT_EQ(p.loopbackDialog->getHeight(), c.height);
+}
+
+const LoopbackSizeCase loopbackSizeCases[] = {
+    {"Larger", 1000, 1000, 314, 322},
+    {"Smaller", 10, 10, 223, 229},
+    {"InRangeAtTheRatio", 273, 280, 273, 280},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sizes, LoopbackWindowSize, ::testing::ValuesIn(loopbackSizeCases),
+                         [](const auto& info) { return std::string(info.param.name); });

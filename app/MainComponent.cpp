@@ -4,6 +4,7 @@
 #include "MainComponent.h"
 
 #include "BinaryData.h"
+#include "ContentBorderConstrainer.h"
 #include "DeviceEventLock.h"
 #include "DeviceIds.h"
 #include "PanelContracts.h"
@@ -64,26 +65,6 @@ bool storedSwitchOn(juce::PropertiesFile& settings, const char* key, const char*
     return !settings.getValue(key, defaultText).equalsIgnoreCase("0");
 }
 
-// Keeps a window's constrainer limits for the area inside the window's frame; the frame is the window's
-// content border (its own title bar and edges), read each time the constrainer is consulted.
-class ContentBorderConstrainer : public BorderBoundsConstrainer
-{
-public:
-    void attachTo(juce::ResizableWindow* window) { owner = window; }
-
-    void checkBounds(juce::Rectangle<int>& bounds, const juce::Rectangle<int>& previousBounds,
-                     const juce::Rectangle<int>& limits, bool isStretchingTop, bool isStretchingLeft,
-                     bool isStretchingBottom, bool isStretchingRight) override
-    {
-        if (owner != nullptr)
-            frameBorder = owner->getContentComponentBorder();
-        BorderBoundsConstrainer::checkBounds(bounds, previousBounds, limits, isStretchingTop,
-                                             isStretchingLeft, isStretchingBottom, isStretchingRight);
-    }
-
-private:
-    juce::Component::SafePointer<juce::ResizableWindow> owner;
-};
 } // namespace
 
 MainComponent::MainComponent()
@@ -148,9 +129,7 @@ MainComponent::MainComponent()
         auto& window = *loopbackDialogWindow;
         window.setResizable(true, false);
 
-        auto constrainer = std::make_unique<ContentBorderConstrainer>();
-        constrainer->attachTo(&window);
-        loopbackConstrainer = std::move(constrainer);
+        loopbackConstrainer = std::make_unique<ContentBorderConstrainer>(window);
         window.setConstrainer(loopbackConstrainer.get());
 
         const auto small = embeddedImage(ORVBIN::temp_binary_data_4, ORVBIN::temp_binary_data_4Size);

@@ -135,7 +135,7 @@ const RestoreCase restoreCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(StoredStates, PanelRestore, ::testing::ValuesIn(restoreCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(PanelConstruction, AStoredLoopbackOutsideZeroAndOneIsRepairedAtConstruction)
 {
@@ -219,8 +219,8 @@ TEST_P(LoopbackWindowSize, IsConstrainedInsideItsFrame)
     const auto border = window.getContentComponentBorder();
     ASSERT_GT(border.getTop(), 0) << "the window draws its own title bar";
 
-    window.setBoundsConstrained({100, 80, c.requestedWidth + border.getLeftAndRight(),
-                                 c.requestedHeight + border.getTopAndBottom()});
+    window.setBoundsConstrained(
+        {100, 80, c.requestedWidth + border.getLeftAndRight(), c.requestedHeight + border.getTopAndBottom()});
 
     EXPECT_EQ(window.getPosition(), juce::Point<int>(100, 80));
     EXPECT_EQ(p.loopbackDialog->getWidth(), c.width);
@@ -234,4 +234,4 @@ const LoopbackSizeCase loopbackSizeCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LoopbackWindowSize, ::testing::ValuesIn(loopbackSizeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });

@@ -75,7 +75,7 @@ const FaderCase faderCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Faders, PanelFader, ::testing::ValuesIn(faderCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(PanelControls, MuteWritesBothChannelsAndHoldsReadBacksFiftyMilliseconds)
 {
@@ -146,7 +146,7 @@ TEST_P(PanelKnob, WritesTheMonitoringCommandAndStoresTheValue)
 INSTANTIATE_TEST_SUITE_P(Values, PanelKnob,
                          ::testing::Values(KnobCase{0.0, 16, "0.0"}, KnobCase{-1.0, 17, "-1.0"},
                                            KnobCase{-37.0, 53, "-37.0"}, KnobCase{-110.0, 126, "-110.0"}),
-                         [](const auto& info) { return "Byte" + std::to_string(info.param.byte); });
+                         [](const auto& param) { return "Byte" + std::to_string(param.param.byte); });
 
 TEST_F(PanelControls, KnobWithoutTheDeviceSendsNothingAndStillStores)
 {
@@ -207,7 +207,7 @@ const SwitchCase switchCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Switches, PanelSwitch, ::testing::ValuesIn(switchCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // A USB request refused at the first, second or third request of a command: the panel keeps running and
 // keeps the key; the next plug-in restores the stored state.

@@ -121,6 +121,7 @@ TEST_F(PanelEvents, EventTwoHidesTheControlsClosesAboutAndLeavesTheLoopbackWindo
     sim::plug();
     auto& p = makePanelAndSettle();
     p.aboutDialogWindow->setVisible(true);
+    p.aboutDialogWindow->enterModalState(false);
     p.loopbackDialogWindow->setVisible(true);
     p.levelMeter1->displayLevel = 40;
 
@@ -132,6 +133,7 @@ TEST_F(PanelEvents, EventTwoHidesTheControlsClosesAboutAndLeavesTheLoopbackWindo
         EXPECT_FALSE(widget->isVisible());
     }
     EXPECT_FALSE(p.aboutDialogWindow->isVisible());
+    EXPECT_FALSE(p.aboutDialogWindow->isCurrentlyModal()) << "a modal About box ends";
     EXPECT_TRUE(p.loopbackDialogWindow->isVisible());
     EXPECT_EQ(p.levelMeter1->displayLevel, 0);
     EXPECT_EQ(p.levelMeter1->levelSource, nullptr);

@@ -1,7 +1,8 @@
 // The main panel's main-thread costs against the simulated machine: one read-back of the four volumes
 // and both mutes (what 50 ms after the last audio change costs), and one fader change through
 // sliderValueChanged (queueing the request, writing the read-out, waking the worker). The settings go to
-// a scratch folder and standard error (the worker's queue lines) to a scratch file.
+// a scratch folder; standard error (the device layer's and the worker's lines) goes to /dev/null, as the
+// results are written to standard output.
 
 #include "MainComponent.h"
 #include "SimControl.h"
@@ -9,7 +10,6 @@
 #include <benchmark/benchmark.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -19,30 +19,6 @@ namespace sim = platform::sim;
 
 namespace
 {
-class StderrToFile
-{
-public:
-    StderrToFile()
-    {
-        std::fflush(stderr);
-        saved = dup(STDERR_FILENO);
-        char path[] = "/tmp/pelk-panel-bench-XXXXXX";
-        const int file = mkstemp(path);
-        unlink(path);
-        dup2(file, STDERR_FILENO);
-        close(file);
-    }
-    ~StderrToFile()
-    {
-        std::fflush(stderr);
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-    }
-
-private:
-    int saved = -1;
-};
-
 // A plugged-in interface and a settled panel, built once for all benchmarks.
 struct World
 {
@@ -97,7 +73,6 @@ BENCHMARK(BM_ReadBack);
 
 void BM_FaderChange(benchmark::State& state)
 {
-    StderrToFile quiet;
     auto& panel = *world->panel;
     auto& fader = *panel.sliderInL;
     int step = 0;
@@ -119,6 +94,10 @@ BENCHMARK(BM_FaderChange);
 
 int main(int argc, char** argv)
 {
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDERR_FILENO);
+    close(devNull);
+
     juce::ScopedJuceInitialiser_GUI juce;
     benchmark::Initialize(&argc, argv);
     {

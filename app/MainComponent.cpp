@@ -3,13 +3,15 @@
 
 #include "MainComponent.h"
 
+#include "AboutWindow.h"
 #include "BinaryData.h"
 #include "ContentBorderConstrainer.h"
 #include "DeviceEventLock.h"
 #include "DeviceIds.h"
-#include "PanelContracts.h"
 #include "PanelMutes.h"
+#include "PatchGridLoopbackDialog.h"
 #include "RegisterDeviceCallBacksMac.h"
+#include "SettingsFile.h"
 #include "USBCommands.h"
 
 #include <cmath>

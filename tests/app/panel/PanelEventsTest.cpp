@@ -3,7 +3,6 @@
 
 #include "PanelTestSupport.h"
 
-#include "PanelContracts.h"
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
 

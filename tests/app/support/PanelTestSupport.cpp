@@ -1,7 +1,5 @@
 #include "PanelTestSupport.h"
 
-#include "PanelContracts.h"
-
 #include <cstdlib>
 #include <dlfcn.h>
 

@@ -3,8 +3,10 @@
 // MainComponent against them.
 #pragma once
 
+#include "AboutWindow.h"
 #include "MainComponent.h"
-#include "PanelContracts.h"
+#include "PatchGridLoopbackDialog.h"
+#include "SettingsFile.h"
 #include "SimControl.h"
 
 #include <gtest/gtest.h>

@@ -32,17 +32,20 @@ void requestStop()
 
 // Factory settings asked for on the command line at start-up ("/default", "/defaults", "/init"): applied
 // here, after the window is shown and before the window state is forgotten the second time and before
-// "/init" stops the program.
-void applyFactorySettingsAtStart(MainComponent&, CommandLineSwitch)
+// "/init" stops the program. They are the final state: the monitoring restore that device ready left for
+// the event loop runs first, except with "/init", whose event loop never runs and so drops it unrun.
+void applyFactorySettingsAtStart(MainComponent& panel, CommandLineSwitch commandSwitch)
 {
-    // Filled in with the factory settings.
+    if (commandSwitch == CommandLineSwitch::init)
+        panel.voidPendingRestore();
+    panel.setFactoryDefaults();
 }
 
 // Factory settings asked for by a later launch with "/default" or "/defaults", before the window state is
 // forgotten and the program comes forward.
-void applyFactorySettingsOnLaterLaunch(MainComponent&)
+void applyFactorySettingsOnLaterLaunch(MainComponent& panel)
 {
-    // Filled in with the factory settings.
+    panel.setFactoryDefaults();
 }
 } // namespace
 

@@ -3,10 +3,11 @@
 
 #include "MainComponent.h"
 
+#include "AboutWindow.h"
 #include "AudioSettingsLauncher.h"
 #include "DialogPlacement.h"
-#include "PanelContracts.h"
 #include "PanelMutes.h"
+#include "PatchGridLoopbackDialog.h"
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
 

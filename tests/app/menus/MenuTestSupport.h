@@ -3,8 +3,9 @@
 // notifications.
 #pragma once
 
-#include "PanelContracts.h"
+#include "AboutWindow.h"
 #include "PanelTestSupport.h"
+#include "PatchGridLoopbackDialog.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

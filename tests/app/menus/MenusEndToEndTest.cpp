@@ -262,7 +262,7 @@ TEST_P(AboutClosed, ByEveryRouteAndTheProgramGoesOn)
     EXPECT_EQ(box->y, panel->y + 50);
     if (std::string(GetParam().name) == "CloseArea")
     {
-        std::this_thread::sleep_for(Milliseconds(200));
+        std::this_thread::sleep_for(Milliseconds(300));
         EXPECT_TRUE(h.screenshotRoot(screenshotFile("about.png")));
     }
 

@@ -9,7 +9,10 @@
 #include <juce_events/juce_events.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace
 {
@@ -40,6 +43,15 @@ bool endsWithin(std::function<void()> body, std::chrono::milliseconds time)
         })
         .detach();
     return ended.wait_for(time) == std::future_status::ready;
+}
+// Whether the thread with this kernel id of this process is asleep (state S in its stat line).
+bool threadSleeps(pid_t tid)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S';
 }
 } // namespace
 
@@ -120,6 +132,36 @@ TEST_F(TeardownTest, AReceiverWaitingForTheLockGivesUpWhenTheOwnerIsCleared)
     const auto start = std::chrono::steady_clock::now();
     receiver.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(locked);
+}
+
+// The owner is cleared on the message thread while a receiver waits for the lock, and nothing wakes the
+// receiver early: the lock is granted once the loop runs again, and only the check made after taking it
+// tells the receiver that its owner has gone.
+TEST_F(TeardownTest, AReceiverGrantedTheLockAfterItsOwnerWasClearedGivesItBack)
+{
+    std::atomic<pid_t> receiverId{0};
+    std::atomic<bool> done{false};
+    std::atomic<bool> locked{true};
+    std::thread receiver(
+        [&]
+        {
+            receiverId = static_cast<pid_t>(::syscall(SYS_gettid));
+            DeviceEventLock lock(&recorder);
+            locked = lock.isLocked();
+            done = true;
+        });
+
+    // The receiver runs until it sleeps waiting for the message thread (this thread, busy here).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((receiverId == 0 || !threadSleeps(receiverId)) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_TRUE(threadSleeps(receiverId)) << "the receiver never started waiting";
+
+    mydeviceStruct.owner = nullptr;
+    while (!done && std::chrono::steady_clock::now() < deadline)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
+    receiver.join();
     EXPECT_FALSE(locked);
 }
 

@@ -68,6 +68,12 @@ TEST(BorderBoundsConstrainer, ConstrainsTheInnerAreaAndKeepsTheTopLeftCorner)
     mainNoFrame.frame = {};
     Window mainWithExtraTop = mainWindow;
     mainWithExtraTop.extraTop = 24;
+    Window extraTopOnly = mainWindow;
+    extraTopOnly.frame = {};
+    extraTopOnly.extraTop = 30;
+    Window extraTopAndFullFrame = mainWindow;
+    extraTopAndFullFrame.frame = {10, 3, 5, 3};
+    extraTopAndFullFrame.extraTop = 40;
 
     const Case cases[] = {
         // Inner 400 x 572 becomes 400 x 616 (400 / ratio rounded); the base would re-centre vertically.
@@ -102,6 +108,32 @@ TEST(BorderBoundsConstrainer, ConstrainsTheInnerAreaAndKeepsTheTopLeftCorner)
          {10, 20, 316, 538},
          right,
          {10, 20, 400, 668}},
+        // Dragging the bottom edge makes the height decide the width, so the height taken off at the top
+        // (frame top and extra height, which differ here) shows in the result.
+        {"main, extra top height, bottom edge dragged",
+         mainWithExtraTop,
+         {10, 20, 316, 700},
+         {10, 20, 316, 538},
+         bottom,
+         {10, 20, 421, 700}},
+        {"extra top height without frame, bottom edge dragged",
+         extraTopOnly,
+         {0, 0, 300, 500},
+         {0, 0, 226, 378},
+         bottom,
+         {0, 0, 305, 500}},
+        {"extra top height and a frame on every side, bottom edge dragged",
+         extraTopAndFullFrame,
+         {0, 0, 300, 500},
+         {0, 0, 232, 396},
+         bottom,
+         {0, 0, 295, 500}},
+        {"extra top height taller than the window",
+         extraTopOnly,
+         {0, 0, 300, 20},
+         {0, 0, 226, 378},
+         bottom,
+         {0, 0, 226, 378}},
         // The minimum width 214 is never reached: 229 high at the ratio is 223 wide.
         {"loopback, smallest",
          loopbackWindow,

@@ -9,10 +9,6 @@ constexpr uint32_t nextIndex(uint32_t index)
 {
     return (index + 1) % VolumeLevelThread::ringSize;
 }
-
-// A stop that finds the worker emptying a long ring lets it go on for this long at most, well inside
-// the stop's time-out, so that the thread is never killed with a request in hand.
-constexpr uint32_t drainGraceMs = 1500;
 } // namespace
 
 VolumeLevelThread::VolumeLevelThread() : juce::Thread("VolumeLevel Thread")

@@ -24,6 +24,9 @@ class VolumeLevelThread : public juce::Thread, private juce::Thread::Listener
 public:
     static constexpr uint32_t ringSize = 1024;
     static constexpr int stopTimeoutMs = 2000;
+    // A stop that finds the worker emptying a long ring lets it go on for this long at most, well inside
+    // the stop's time-out, so that the thread is never killed with a request in hand.
+    static constexpr uint32_t drainGraceMs = 1500;
 
     VolumeLevelThread();
     ~VolumeLevelThread() override;

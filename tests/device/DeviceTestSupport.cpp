@@ -2,11 +2,15 @@
 
 #include "DeviceIds.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 OutputCapture::OutputCapture()
@@ -162,4 +166,62 @@ std::string rawStartLines(bool present)
         lines += "device (vendor = 7E57, product = 1 , realse = 100)\n"
                  "Found device (vendor = 32343, product = 1, release = 256)\n";
     return lines;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+namespace
+{
+std::string firstLine(const std::string& path)
+{
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+} // namespace
+
+std::vector<pid_t> threadIds()
+{
+    std::vector<pid_t> ids;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return ids;
+    while (dirent* entry = readdir(tasks))
+        if (entry->d_name[0] != '.')
+            ids.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
+    closedir(tasks);
+    return ids;
+}
+
+pid_t newThread(const std::vector<pid_t>& before)
+{
+    pid_t found = 0;
+    for (pid_t id : threadIds())
+    {
+        if (std::find(before.begin(), before.end(), id) != before.end())
+            continue;
+        if (found != 0)
+            return 0;
+        found = id;
+    }
+    return found;
+}
+
+bool threadSleeps(pid_t thread)
+{
+    // The state follows the name in parentheses, which may itself hold spaces or parentheses.
+    const std::string line = firstLine("/proc/self/task/" + std::to_string(thread) + "/stat");
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S';
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -80,6 +81,16 @@ private:
 
 namespace sim = platform::sim;
 using pelktest::SimulatedMachine;
+
+// Waits until condition holds, checking every millisecond; false when timeoutMs passed first.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// The kernel ids of this process's threads.
+std::vector<pid_t> threadIds();
+// The one thread that is in threadIds() now but not in before; 0 when there is not exactly one.
+pid_t newThread(const std::vector<pid_t>& before);
+// Whether the thread with this kernel id is asleep, blocked in a wait (state S).
+bool threadSleeps(pid_t thread);
 
 // The data bytes of the requests made since index first.
 std::vector<int> dataBytesFrom(size_t first);

@@ -9,7 +9,6 @@
 #include <juce_events/juce_events.h>
 
 #include <chrono>
-#include <fstream>
 #include <future>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -43,15 +42,6 @@ bool endsWithin(std::function<void()> body, std::chrono::milliseconds time)
         })
         .detach();
     return ended.wait_for(time) == std::future_status::ready;
-}
-// Whether the thread with this kernel id of this process is asleep (state S in its stat line).
-bool threadSleeps(pid_t tid)
-{
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S';
 }
 } // namespace
 
@@ -153,12 +143,11 @@ TEST_F(TeardownTest, AReceiverGrantedTheLockAfterItsOwnerWasClearedGivesItBack)
         });
 
     // The receiver runs until it sleeps waiting for the message thread (this thread, busy here).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while ((receiverId == 0 || !threadSleeps(receiverId)) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    ASSERT_TRUE(threadSleeps(receiverId)) << "the receiver never started waiting";
+    ASSERT_TRUE(waitUntil([&] { return receiverId != 0 && threadSleeps(receiverId); }))
+        << "the receiver never started waiting";
 
     mydeviceStruct.owner = nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!done && std::chrono::steady_clock::now() < deadline)
         juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
     receiver.join();

@@ -34,13 +34,7 @@ protected:
     // Waits until the device holds the value (the worker has written it).
     static bool waitForVolume(AudioObjectID device, sim::Direction direction, UInt32 element, Float32 value)
     {
-        for (int i = 0; i < 4000; ++i)
-        {
-            if (sim::volumeDb(device, direction, element) == value)
-                return true;
-            juce::Thread::sleep(1);
-        }
-        return false;
+        return waitUntil([=] { return sim::volumeDb(device, direction, element) == value; });
     }
 
     static std::vector<std::string> lines(const std::string& text)
@@ -66,10 +60,17 @@ protected:
     AudioObjectID out = 0;
 };
 
-void waitUntilIdle()
+// Waits until the worker's thread sleeps in its wait for work (with the ring empty, nothing else puts it
+// to sleep).
+void waitUntilIdle(pid_t workerThread)
 {
-    // The worker reaches its first wait right after it starts.
-    juce::Thread::sleep(50);
+    ASSERT_NE(workerThread, 0);
+    ASSERT_TRUE(waitUntil([workerThread] { return threadSleeps(workerThread); }));
+}
+
+bool waitForHeldWriter()
+{
+    return waitUntil([] { return sim::heldWriters() > 0; });
 }
 } // namespace
 
@@ -77,9 +78,10 @@ TEST_F(VolumeWorkerTest, TheFirstRequestIsLoggedOnEnqueueAndOnDequeue)
 {
     OutputCapture capture;
     {
+        const auto before = threadIds();
         VolumeLevelThread worker;
         EXPECT_EQ(worker.getThreadName(), "VolumeLevel Thread");
-        waitUntilIdle();
+        waitUntilIdle(newThread(before));
         worker.setLevelVolume(1, 1, -12.5);
         worker.notify();
         ASSERT_TRUE(waitForVolume(in, sim::Direction::input, 1, -12.5f));
@@ -133,8 +135,9 @@ TEST_F(VolumeWorkerTest, TheRequestInSlot1023WrapsTheWriteIndexToZero)
 {
     OutputCapture capture;
     {
+        const auto before = threadIds();
         VolumeLevelThread worker;
-        waitUntilIdle();
+        const pid_t workerThread = newThread(before);
         for (int i = 0; i < 1023; ++i)
         {
             worker.setLevelVolume(1, 1 + i % 2, -double(i) / 20.0);
@@ -145,7 +148,7 @@ TEST_F(VolumeWorkerTest, TheRequestInSlot1023WrapsTheWriteIndexToZero)
                     waitForVolume(in, sim::Direction::input, UInt32(1 + i % 2), Float32(-double(i) / 20.0)));
             }
         }
-        juce::Thread::sleep(20);
+        waitUntilIdle(workerThread);
         worker.setLevelVolume(1, 2, -55.0);
         worker.notify();
         ASSERT_TRUE(waitForVolume(in, sim::Direction::input, 2, -55.0f));
@@ -162,10 +165,7 @@ TEST_F(VolumeWorkerTest, WritesAreMadeOnTheWorkerThread)
     sim::holdWrites(); // holds 'vold' writes made off the main thread only
     worker.setLevelVolume(1, 1, -7.0);
     worker.notify();
-    bool held = false;
-    for (int i = 0; i < 2000 && !held; ++i, juce::Thread::sleep(1))
-        held = sim::heldWriters() == 1;
-    EXPECT_TRUE(held);
+    EXPECT_TRUE(waitUntil([] { return sim::heldWriters() == 1; }));
     sim::releaseWrites();
     EXPECT_TRUE(waitForVolume(in, sim::Direction::input, 1, -7.0f));
 }
@@ -178,11 +178,11 @@ TEST_F(VolumeWorkerTest, AStopDuringEmptyingLetsTheEmptyingFinish)
     for (double value : {-1.0, -2.0, -3.0})
         worker->setLevelVolume(0, 2, value);
     worker->notify();
-    while (sim::heldWriters() == 0)
-        juce::Thread::sleep(1);
+    ASSERT_TRUE(waitForHeldWriter());
 
+    const VolumeLevelThread* const running = worker.get(); // alive until the held write is let go
     std::thread stopper([&] { worker.reset(); });
-    juce::Thread::sleep(100);
+    ASSERT_TRUE(waitUntil([running] { return running->threadShouldExit(); }));
     const auto start = std::chrono::steady_clock::now();
     sim::releaseWrites();
     stopper.join();
@@ -200,8 +200,7 @@ TEST_F(VolumeWorkerTest, AFullRingStillDeliversTheLastValueOfEveryChannel)
     sim::holdWrites();
     worker.setLevelVolume(1, 1, -0.5);
     worker.notify();
-    while (sim::heldWriters() == 0)
-        juce::Thread::sleep(1);
+    ASSERT_TRUE(waitForHeldWriter());
 
     const int requests = 3000;
     for (int i = 1; i <= requests; ++i)
@@ -251,7 +250,6 @@ TEST_F(VolumeWorkerTest, LinesFromBothThreadsNeverInterleave)
             worker.notify();
         }
         ASSERT_TRUE(waitForVolume(in, sim::Direction::input, 2, -59.0f));
-        juce::Thread::sleep(50);
     }
     const auto all = lines(capture.err());
     EXPECT_GE(all.size(), 3000u);
@@ -269,16 +267,28 @@ TEST_F(VolumeWorkerTest, AStopThatWouldOutlastItsTimeOutEndsTheEmptyingInTime)
     for (int i = 0; i < 1000; ++i)
         worker->setLevelVolume(1, 1, -double(i) / 20.0);
     worker->notify();
-    while (sim::heldWriters() == 0)
-        juce::Thread::sleep(1);
+    ASSERT_TRUE(waitForHeldWriter());
 
-    const auto start = std::chrono::steady_clock::now();
+    // Told of the stop after the worker's own listener, which starts the worker's count of the grace.
+    struct StopSeen : juce::Thread::Listener
+    {
+        std::atomic<bool> seen{false};
+        std::chrono::steady_clock::time_point at;
+        void exitSignalSent() override
+        {
+            at = std::chrono::steady_clock::now();
+            seen = true;
+        }
+    } stop;
+    worker->addListener(&stop);
+
     std::thread stopper([&] { worker.reset(); });
-    // The first write stays stuck past the grace a stop allows the emptying.
-    juce::Thread::sleep(1600);
+    ASSERT_TRUE(waitUntil([&] { return stop.seen.load(); }));
+    // The first write stays stuck until the grace a stop allows the emptying has passed.
+    std::this_thread::sleep_until(stop.at + std::chrono::milliseconds(VolumeLevelThread::drainGraceMs + 2));
     sim::releaseWrites();
     stopper.join();
-    const auto took = std::chrono::steady_clock::now() - start;
+    const auto took = std::chrono::steady_clock::now() - stop.at;
 
     EXPECT_LT(took, std::chrono::milliseconds(VolumeLevelThread::stopTimeoutMs));
     EXPECT_EQ(capture.err().find("killing thread"), std::string::npos);

@@ -159,9 +159,9 @@ INSTANTIATE_TEST_SUITE_P(Panel, LayoutAtArtSize,
                                                     ORVBIN::temp_binary_data_9,
                                                     ORVBIN::temp_binary_data_9Size,
                                                     {11, 15}}),
-                         [](const auto& info) {
-                             return std::to_string(info.param.width) + "x" +
-                                    std::to_string(info.param.height);
+                         [](const auto& caseInfo) {
+                             return std::to_string(caseInfo.param.width) + "x" +
+                                    std::to_string(caseInfo.param.height);
                          });
 
 // ---- Art and size word by width ----------------------------------------------------------------------
@@ -207,7 +207,7 @@ TEST_P(ArtByWidth, RescalesThePairForTheWidthAndWritesItsSizeWord)
 INSTANTIATE_TEST_SUITE_P(Panel, ArtByWidth,
                          ::testing::Values(WidthCase{235, "klein", true}, WidthCase{236, "mittel", false},
                                            WidthCase{316, "mittel", false}, WidthCase{317, "gross", false}),
-                         [](const auto& info) { return std::to_string(info.param.width); });
+                         [](const auto& caseInfo) { return std::to_string(caseInfo.param.width); });
 
 // ---- A zero size ---------------------------------------------------------------------------------------
 
@@ -259,8 +259,9 @@ TEST_P(ZeroSize, RescalesNothingWritesNothingAndStillPlacesEveryWidget)
 INSTANTIATE_TEST_SUITE_P(Panel, ZeroSize,
                          ::testing::Values(juce::Point<int>(0, 0), juce::Point<int>(452, 0),
                                            juce::Point<int>(0, 696)),
-                         [](const auto& info)
-                         { return std::to_string(info.param.x) + "x" + std::to_string(info.param.y); });
+                         [](const auto& caseInfo) {
+                             return std::to_string(caseInfo.param.x) + "x" + std::to_string(caseInfo.param.y);
+                         });
 
 // ---- A menu strip above the art ------------------------------------------------------------------------
 

@@ -140,10 +140,10 @@ INSTANTIATE_TEST_SUITE_P(Panel, PanelRender,
                          ::testing::Values(RenderCase{452, 696, true}, RenderCase{316, 486, true},
                                            RenderCase{226, 348, true}, RenderCase{452, 696, false},
                                            RenderCase{316, 486, false}, RenderCase{226, 348, false}),
-                         [](const auto& info)
+                         [](const auto& caseInfo)
                          {
-                             return std::string(info.param.plugged ? "Plugged" : "Unplugged") +
-                                    std::to_string(info.param.width) + "x" +
-                                    std::to_string(info.param.height);
+                             return std::string(caseInfo.param.plugged ? "Plugged" : "Unplugged") +
+                                    std::to_string(caseInfo.param.width) + "x" +
+                                    std::to_string(caseInfo.param.height);
                          });
 } // namespace

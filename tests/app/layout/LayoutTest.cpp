@@ -3,7 +3,7 @@
 // image buttons show their own area of the art, and that a menu strip above the art shifts everything.
 
 #include "BinaryData.h"
-#include "LayoutTestSupport.h"
+#include "PanelTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +103,12 @@ struct SizeCase
     juce::Point<int> thumb; // the faders' thumb size the pairs leave behind
 };
 
-class LayoutAtArtSize : public layouttest::PanelTest, public ::testing::WithParamInterface<SizeCase>
+void PrintTo(const SizeCase& c, std::ostream* os)
+{
+    *os << c.width << " x " << c.height;
+}
+
+class LayoutAtArtSize : public paneltest::PanelTest, public ::testing::WithParamInterface<SizeCase>
 {
 };
 
@@ -173,7 +178,12 @@ struct WidthCase
     bool smallArt;
 };
 
-class ArtByWidth : public layouttest::PanelTest, public ::testing::WithParamInterface<WidthCase>
+void PrintTo(const WidthCase& c, std::ostream* os)
+{
+    *os << "width " << c.width;
+}
+
+class ArtByWidth : public paneltest::PanelTest, public ::testing::WithParamInterface<WidthCase>
 {
 };
 
@@ -211,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(Panel, ArtByWidth,
 
 // ---- A zero size ---------------------------------------------------------------------------------------
 
-class ZeroSize : public layouttest::PanelTest, public ::testing::WithParamInterface<juce::Point<int>>
+class ZeroSize : public paneltest::PanelTest, public ::testing::WithParamInterface<juce::Point<int>>
 {
 };
 
@@ -265,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(Panel, ZeroSize,
 
 // ---- A menu strip above the art ------------------------------------------------------------------------
 
-using MenuStrip = layouttest::PanelTest;
+using MenuStrip = paneltest::PanelTest;
 
 TEST_F(MenuStrip, ShiftsTheWidgetsAndTheArtBelowItAndCutsTheButtonsAtTheirPlaceInTheArt)
 {

@@ -3,7 +3,7 @@
 // knob's body), a switched-on button shows its lit face, and without the interface nothing covers the
 // art. The renders are written to the build folder for a person to look at.
 
-#include "LayoutTestSupport.h"
+#include "PanelTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,12 @@ struct RenderCase
     bool plugged;
 };
 
-class PanelRender : public layouttest::PanelTest, public ::testing::WithParamInterface<RenderCase>
+void PrintTo(const RenderCase& c, std::ostream* os)
+{
+    *os << (c.plugged ? "plugged, " : "unplugged, ") << c.width << " x " << c.height;
+}
+
+class PanelRender : public paneltest::PanelTest, public ::testing::WithParamInterface<RenderCase>
 {
 protected:
     static juce::String nameOf(const RenderCase& c)
@@ -52,9 +57,7 @@ TEST_P(PanelRender, WidgetsMeetTheArtAndOnlyLitButtonsShowTheirFaces)
     const auto c = GetParam();
 
     // Headphone monitoring on (the knob shows), record monitoring on, the knob at -20 dB.
-    storeSetting("MonitoringHP", "1");
-    storeSetting("MonitoringRecord", "1");
-    storeSetting("MonitoringVol", "-20.0");
+    paneltest::storeSettings({{"MonitoringHP", "1"}, {"MonitoringRecord", "1"}, {"MonitoringVol", "-20.0"}});
 
     if (c.plugged)
     {
@@ -68,8 +71,7 @@ TEST_P(PanelRender, WidgetsMeetTheArtAndOnlyLitButtonsShowTheirFaces)
         sim::setMute(in, sim::Direction::input, 1, true);
     }
 
-    auto& p = makePanel();
-    pump(400); // the posted restore, then the read-back 200 ms after device ready
+    auto& p = makePanelAndSettle();
     p.setSize(c.width, c.height);
 
     const auto shot = p.createComponentSnapshot(p.getLocalBounds(), true, 1.0f);

@@ -1,39 +1,33 @@
 // Cost of one resize step of the real panel (two high-quality rescales of the art, twelve clips, fifteen
-// widgets placed, the size word written) at its largest (452 x 696) and smallest (226 x 348) size, with
-// the interface plugged in so that every widget is shown. The second benchmark makes the framework's
-// image cache drop the decoded art before each step, as happens once the window has rested a while at a
-// size other than the art's own.
-// Run with standard error sent elsewhere: every step writes its size word there.
+// widgets placed, the size word written) into its largest (452 x 696) and smallest (226 x 348) size, and
+// into 451 x 694, one step below the largest, where both pictures are really resampled (at the art's own
+// sizes the framework hands back the decoded art). The interface is plugged in, so every widget is
+// shown. The second benchmark makes the framework's image cache drop the decoded art before each step,
+// as happens once the window has rested a while at a size other than the art's own. Standard error (a
+// size word per step) goes to /dev/null, as the results are written to standard output.
 
-#include "MainComponent.h"
-#include "SimControl.h"
+#include "BenchmarkPanel.h"
 
 #include <benchmark/benchmark.h>
-#include <juce_gui_basics/juce_gui_basics.h>
-
-#include <cstdlib>
-#include <dlfcn.h>
-#include <memory>
 
 namespace
 {
-MainComponent* panel = nullptr;
+BenchmarkPanel* world = nullptr;
 
-// The art's own sizes, where the rescale hands back the decoded art, and one pixel below the largest,
-// where both pictures are really resampled.
 const std::pair<int, int> panelSizes[] = {{452, 696}, {226, 348}, {451, 694}};
 
 // One step of a drag: from a size a few pixels smaller to the measured size.
 void BM_PanelResize(benchmark::State& state)
 {
+    auto& panel = *world->panel;
     const auto [w, h] = panelSizes[state.range(0)];
 
     for (auto _ : state)
     {
         state.PauseTiming();
-        panel->setSize(w - 2, h - 3);
+        panel.setSize(w - 2, h - 3);
         state.ResumeTiming();
-        panel->setSize(w, h);
+        panel.setSize(w, h);
     }
 
     state.SetLabel(std::to_string(w) + "x" + std::to_string(h));
@@ -41,17 +35,17 @@ void BM_PanelResize(benchmark::State& state)
 
 void BM_PanelResizeArtNotCached(benchmark::State& state)
 {
+    auto& panel = *world->panel;
     const auto [w, h] = panelSizes[state.range(0)];
-    panel->setSize(w, h);
 
     for (auto _ : state)
     {
         // At another size the panel holds rescaled copies only, so the cache can drop the art.
         state.PauseTiming();
-        panel->setSize(w - 2, h - 3);
+        panel.setSize(w - 2, h - 3);
         juce::ImageCache::releaseUnusedImages();
         state.ResumeTiming();
-        panel->setSize(w, h);
+        panel.setSize(w, h);
     }
 
     state.SetLabel(std::to_string(w) + "x" + std::to_string(h));
@@ -63,37 +57,5 @@ BENCHMARK(BM_PanelResizeArtNotCached)->DenseRange(0, 2)->Unit(benchmark::kMillis
 
 int main(int argc, char** argv)
 {
-    juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-
-    // Without a window manager X reports harmless errors that the default handler would end the run on.
-    using Handler = int (*)(void*, void*);
-    using SetHandler = Handler (*)(Handler);
-    if (auto* setHandler = (SetHandler) dlsym(dlopen("libX11.so.6", RTLD_NOW), "XSetErrorHandler"))
-        setHandler([](void*, void*) { return 0; });
-
-    // A private settings folder, and the simulated machine with the interface plugged in.
-    const auto home = juce::File::createTempFile("panel-benchmark");
-    home.createDirectory();
-    setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
-    setenv("XDG_CONFIG_HOME", home.getFullPathName().toRawUTF8(), 1);
-    platform::sim::Config config;
-    config.mainLoop = platform::sim::MainLoop::juce;
-    platform::sim::reset(config);
-    platform::sim::plug();
-
-    {
-        auto owned = std::make_unique<MainComponent>();
-        panel = owned.get();
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(300);
-        benchmark::RunSpecifiedBenchmarks();
-        panel = nullptr;
-    }
-
-    platform::sim::shutdownNotifications();
-    benchmark::Shutdown();
-    home.deleteRecursively();
-    return 0;
+    return runPanelBenchmarks(argc, argv, world);
 }

@@ -4,54 +4,14 @@
 // a scratch folder; standard error (the device layer's and the worker's lines) goes to /dev/null, as the
 // results are written to standard output.
 
-#include "MainComponent.h"
-#include "SimControl.h"
+#include "BenchmarkPanel.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <cstdlib>
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace sim = platform::sim;
-
 namespace
 {
-// A plugged-in interface and a settled panel, built once for all benchmarks.
-struct World
-{
-    World()
-    {
-        // Without a window manager X reports harmless errors about missing window-manager atoms.
-        using Handler = int (*)(void*, void*);
-        using SetHandler = Handler (*)(Handler);
-        static void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NODELETE);
-        if (auto* setHandler = (SetHandler) dlsym(x11, "XSetErrorHandler"))
-            setHandler([](void*, void*) { return 0; });
-
-        setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
-        setenv("XDG_CONFIG_HOME", home.getChildFile(".config").getFullPathName().toRawUTF8(), 1);
-        sim::Config config;
-        config.mainLoop = sim::MainLoop::juce;
-        sim::reset(config);
-        sim::plug();
-        panel = std::make_unique<MainComponent>();
-        pump(400);
-    }
-
-    ~World()
-    {
-        panel.reset();
-        home.deleteRecursively();
-    }
-
-    static void pump(int ms) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
-
-    juce::File home = juce::File::createTempFile("pelk-panel-bench");
-    std::unique_ptr<MainComponent> panel;
-};
+using World = BenchmarkPanel;
 
 World* world = nullptr;
 
@@ -94,18 +54,5 @@ BENCHMARK(BM_FaderChange);
 
 int main(int argc, char** argv)
 {
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, STDERR_FILENO);
-    close(devNull);
-
-    juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize(&argc, argv);
-    {
-        World w;
-        world = &w;
-        benchmark::RunSpecifiedBenchmarks();
-        world = nullptr;
-    }
-    benchmark::Shutdown();
-    return 0;
+    return runPanelBenchmarks(argc, argv, world);
 }

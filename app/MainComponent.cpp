@@ -403,8 +403,12 @@ void MainComponent::runPendingRestore()
     pendingRestore.pending = false;
     const auto restore = pendingRestore;
 
-    // The knob sends its command only when the stored value differs from its own.
+    // The knob sends its command when the stored value differs from its own, and also when the interface
+    // never received the knob's value (no device then, or the command failed).
+    const double before = sliderVolMon->getValue();
     sliderVolMon->setValue(restore.monitoringVolume, juce::sendNotificationSync);
+    if (sliderVolMon->getValue() == before && monitoringVolumeUndelivered && gUSBdevice != nullptr)
+        sliderValueChanged(sliderVolMon.get());
     restoreSwitch(*buttonTriggerMonitoringHP, restore.headphoneOn);
     restoreSwitch(*buttonTriggerMonitoringRecord, restore.recordOn);
 }
@@ -552,8 +556,10 @@ void MainComponent::sliderValueChanged(juce::Slider* slider)
         fader(0, 2, *labelOutR);
     else if (slider == sliderVolMon.get())
     {
+        bool delivered = false;
         if (gUSBdevice != nullptr && std::isfinite(value))
-            writeDeviceCommand(monitorVolumeCommand(value));
+            delivered = writeDeviceCommand(monitorVolumeCommand(value)) == 0;
+        monitoringVolumeUndelivered = !delivered;
         appProperties.getUserSettings()->setValue(SettingsKeys::monitoringVol, value);
     }
 

@@ -130,6 +130,8 @@ private:
     void restoreSwitch(juce::ImageButton& button, bool on);
 
     PendingRestore pendingRestore;
+    // The knob's value has not reached the interface: its last command could not be written.
+    bool monitoringVolumeUndelivered = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MainComponent)
 };

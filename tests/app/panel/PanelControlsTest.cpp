@@ -153,8 +153,21 @@ TEST_F(PanelControls, KnobWithoutTheDeviceSendsNothingAndStillStores)
     auto& p = makePanel();
     p.sliderVolMon->setValue(-37.0, juce::sendNotificationSync);
     EXPECT_TRUE(sim::usbRequests().empty());
+    EXPECT_EQ(storedSetting("MonitoringVol"), "<absent>") << "written 3 s after the change";
     destroyPanel();
     EXPECT_EQ(storedSetting("MonitoringVol"), "-37.0");
+}
+
+// The knob's value that never reached the interface is sent when the interface comes, although the
+// stored value is the knob's own.
+TEST_F(PanelControls, KnobTurnedWithoutTheDeviceIsSentOnThePlugIn)
+{
+    auto& p = makePanel();
+    p.sliderVolMon->setValue(-37.0, juce::sendNotificationSync);
+    plugAndSettle();
+    ASSERT_TRUE(pumpUntil([&] { return !p.hasPendingRestore() && p.sliderInGroup->isVisible(); }));
+    EXPECT_EQ(commands(), (std::vector<int>{53, 5, 7}));
+    EXPECT_EQ(sim::interfaceState().monitorVolumeDb, std::optional<int>(-37));
 }
 
 struct SwitchCase
@@ -209,44 +222,71 @@ const SwitchCase switchCases[] = {
 INSTANTIATE_TEST_SUITE_P(Switches, PanelSwitch, ::testing::ValuesIn(switchCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// A USB request refused at the first, second or third request of a command: the panel keeps running and
-// keeps the key; the next plug-in restores the stored state.
-class PanelRefusedRequest : public PanelControls, public ::testing::WithParamInterface<int>
+// A USB request refused at the first, second or third request of a switch or knob command: the panel
+// keeps running and keeps the key; the next plug-in restores the stored state.
+struct RefusedCase
+{
+    const char* name;
+    bool knob; // the knob's command, else the headphone switch's
+    int request;
+};
+
+class PanelRefusedRequest : public PanelControls, public ::testing::WithParamInterface<RefusedCase>
 {
 };
 
 TEST_P(PanelRefusedRequest, KeepsTheKeyAndTheNextPlugRestoresIt)
 {
+    const auto& c = GetParam();
     auto& p = pluggedPanel();
     ASSERT_EQ(sim::interfaceState().headphone, sim::Tri::off);
 
     sim::UsbFailRule rule;
     rule.when = sim::UsbFailRule::When::nth;
-    rule.n = GetParam();
+    rule.n = c.request;
     sim::failUsbRequests(rule);
-    p.buttonTriggerMonitoringHP->setToggleState(true, juce::sendNotificationSync);
+    if (c.knob)
+        p.sliderVolMon->setValue(-5.0, juce::sendNotificationSync);
+    else
+        p.buttonTriggerMonitoringHP->setToggleState(true, juce::sendNotificationSync);
 
-    EXPECT_TRUE(p.buttonTriggerMonitoringHP->getToggleState());
-    EXPECT_EQ(p.appProperties.getUserSettings()->getValue("MonitoringHP"), "1");
-    EXPECT_NE(sim::interfaceState().headphone, sim::Tri::on);
-    EXPECT_EQ(gUSBdevice, nullptr);
+    EXPECT_EQ(gUSBdevice, nullptr) << "a failed command forgets the device";
+    const auto key = c.knob ? "MonitoringVol" : "MonitoringHP";
+    EXPECT_EQ(p.appProperties.getUserSettings()->getValue(key), c.knob ? "-5.0" : "1");
+    EXPECT_TRUE(sim::interfaceState().commands == (std::vector<int>{5, 7}));
 
-    // Without the device the knob sends nothing and still stores.
+    // Nothing more is sent until the interface is plugged in again.
     const auto requests = sim::usbRequests().size();
-    p.sliderVolMon->setValue(-5.0, juce::sendNotificationSync);
+    p.buttonTriggerMonitoringRecord->setToggleState(false, juce::sendNotificationSync);
+    p.buttonTriggerMonitoringRecord->setToggleState(true, juce::sendNotificationSync);
     EXPECT_EQ(sim::usbRequests().size(), requests);
 
     unplugAndSettle();
     plugAndSettle();
     ASSERT_TRUE(pumpUntil([&] { return !p.hasPendingRestore(); }));
     const auto state = sim::interfaceState();
-    EXPECT_EQ(state.headphone, sim::Tri::on);
+    EXPECT_EQ(state.headphone, c.knob ? sim::Tri::off : sim::Tri::on);
     EXPECT_EQ(state.record, sim::Tri::on);
-    EXPECT_FALSE(state.monitorVolumeDb.has_value())
-        << "the knob already shows the stored -5: nothing is re-sent";
+    if (c.knob)
+    {
+        EXPECT_EQ(state.monitorVolumeDb, std::optional<int>(-5));
+    }
+
+    // Once delivered, an unchanged knob is not sent again on the next plug-in.
+    const auto mark = commandMark();
+    unplugAndSettle();
+    plugAndSettle();
+    ASSERT_TRUE(pumpUntil([&] { return !p.hasPendingRestore(); }));
+    EXPECT_EQ(commandsSince(mark), (std::vector<int>{c.knob ? 5 : 4, 7}));
 }
 
-INSTANTIATE_TEST_SUITE_P(RequestNumber, PanelRefusedRequest, ::testing::Values(1, 2, 3));
+const RefusedCase refusedCases[] = {
+    {"SwitchFirstRequest", false, 1}, {"SwitchSecondRequest", false, 2}, {"SwitchThirdRequest", false, 3},
+    {"KnobFirstRequest", true, 1},    {"KnobSecondRequest", true, 2},    {"KnobThirdRequest", true, 3},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, PanelRefusedRequest, ::testing::ValuesIn(refusedCases),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(PanelControls, PulledWhileAFaderIsDraggedKeepsRunning)
 {

@@ -269,3 +269,49 @@ TEST_F(PanelEvents, ANullOwnerIsDropped)
     EXPECT_FALSE(p.isTimerRunning(MainComponent::readBackTimerId));
 }
 } // namespace
+
+namespace
+{
+// The plug handler's pauses take real time here, so the interface can be pulled while it searches.
+class PanelEventsRealClock : public PanelEvents
+{
+protected:
+    sim::Config simConfig() const override
+    {
+        auto config = PanelEvents::simConfig();
+        config.clock = sim::Clock::real;
+        return config;
+    }
+};
+
+TEST_F(PanelEventsRealClock, PulledWhileThePlugHandlerSearchesLeavesTheControlsOff)
+{
+    auto& p = makePanel();
+    sim::PlugOptions late;
+    late.audioAtRun = 3;
+    sim::plug(sim::kInterface, late);
+
+    // Pull the interface once the plug handler has begun its search on the main thread.
+    std::thread puller(
+        []
+        {
+            while (sim::discoveryRuns() < 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            sim::unplug();
+        });
+    pumpFor(200);
+    puller.join();
+    ASSERT_TRUE(pumpUntil([] { return sim::pendingMain() == 0; }, 10000));
+    pumpFor(200);
+
+    EXPECT_FALSE(p.sliderInGroup->isVisible());
+    EXPECT_FALSE(p.hasPendingRestore());
+    EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(gUSBdevice, nullptr);
+
+    // The next plug-in works as usual.
+    sim::plug();
+    ASSERT_TRUE(pumpUntil([&] { return p.sliderInGroup->isVisible() && !p.hasPendingRestore(); }, 10000));
+    EXPECT_EQ(commands(), (std::vector<int>{5, 7}));
+}
+} // namespace

@@ -187,17 +187,14 @@ struct AudioDeviceSpec
 AudioObjectID interfaceAudioDevice(Direction direction);
 // Extra devices; position -1 appends, otherwise the index in the device list.
 AudioObjectID addAudioDevice(const AudioDeviceSpec& spec, int position = -1);
-bool removeAudioDevice(AudioObjectID device);
 std::vector<AudioObjectID> audioDevices(); // the device list in service order
 
 // External changes ("elsewhere in the system"): applied and reported as the service's own writes are, but
 // not journalled as audio-set. false when the device or address is unknown. Element: 1 or 2.
 bool setVolumeDb(AudioObjectID device, Direction direction, UInt32 element, Float32 decibels);
-bool setVolumeScalar(AudioObjectID device, Direction direction, UInt32 element, Float32 scalar);
 bool setMute(AudioObjectID device, Direction direction, UInt32 element, bool muted);
 bool setRate(AudioObjectID device, Float64 rate);          // any finite rate above 0
 bool setRateUnchecked(AudioObjectID device, Float64 rate); // any value, NaN, 0 and negatives included
-bool setDataSource(AudioObjectID device, Direction direction, UInt32 source);
 bool setPlayThru(AudioObjectID device, Direction direction, UInt32 on);
 // Queues one listener delivery carrying exactly these addresses.
 bool notifyRaw(AudioObjectID device, const std::vector<AudioObjectPropertyAddress>& addresses);

@@ -186,10 +186,7 @@ void settleRate(World& w, AudioDevice& d)
         return;
     if (--d.pendingReads > 0)
         return;
-    const int saved = d.latencyReads;
-    d.latencyReads = 0;
-    applyRate(w, d, d.pendingRate);
-    d.latencyReads = saved;
+    applyRate(w, d, d.pendingRate, 0);
 }
 
 OSStatus writeProperty(World& w, AudioDevice& d, Prop p, const AudioObjectPropertyAddress& a,

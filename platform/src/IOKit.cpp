@@ -516,18 +516,11 @@ void plugLocked(World& w, UsbDevice device, const PlugOptions& options)
         w.decoder = {};
         const auto make = [&](const std::string& uid, int in, int out)
         {
-            AudioDevice a;
-            a.id = newAudioId();
+            AudioDevice a = makeAudioDevice({"", pelk::kAudioDeviceName, pelk::kManufacturerName, in, out});
             a.uid = uid + "-" + std::to_string(a.id);
-            a.name = pelk::kAudioDeviceName;
-            a.manufacturer = pelk::kManufacturerName;
-            a.dir[0].streams = in;
-            a.dir[1].streams = out;
-            a.acceptedRates = {32000, 44100, 48000, 88200, 96000, 176400, 192000};
-            for (auto& dir : a.dir)
-                dir.format = format24x4(a.rate);
-            w.audio[a.id] = a;
-            return a.id;
+            const AudioObjectID id = a.id;
+            w.audio[id] = std::move(a);
+            return id;
         };
         if (w.config.topology == Topology::combined)
             w.interfaceIn = w.interfaceOut = make("PELK", 1, 1);
@@ -964,7 +957,9 @@ IOReturn IODeregisterForSystemPower(io_object_t* notifier)
     return badArgument("IODeregisterForSystemPower: unknown notifier");
 }
 
-static IOReturn answerPower(io_connect_t rootPort, intptr_t notificationID, const char* what)
+// Takes the acknowledgement or cancellation of a pending power message; only an acknowledgement is
+// recorded as one.
+static IOReturn answerPower(io_connect_t rootPort, intptr_t notificationID, const char* what, bool allow)
 {
     Lock lock(mutex());
     World& w = world();
@@ -975,7 +970,7 @@ static IOReturn answerPower(io_connect_t rootPort, intptr_t notificationID, cons
         return badArgument(std::string(what) + ": unknown notification id");
     const UInt32 message = it->second;
     w.pendingAcks.erase(it);
-    if (std::string(what) == "IOAllowPowerChange")
+    if (allow)
     {
         w.acks.push_back(message);
         journalLine(w, "power-ack " + hex(message));
@@ -985,12 +980,12 @@ static IOReturn answerPower(io_connect_t rootPort, intptr_t notificationID, cons
 
 IOReturn IOAllowPowerChange(io_connect_t rootPort, intptr_t notificationID)
 {
-    return answerPower(rootPort, notificationID, "IOAllowPowerChange");
+    return answerPower(rootPort, notificationID, "IOAllowPowerChange", true);
 }
 
 IOReturn IOCancelPowerChange(io_connect_t rootPort, intptr_t notificationID)
 {
-    return answerPower(rootPort, notificationID, "IOCancelPowerChange");
+    return answerPower(rootPort, notificationID, "IOCancelPowerChange", false);
 }
 
 kern_return_t IOServiceClose(io_connect_t connection)

@@ -249,6 +249,12 @@ static void notificationLoop(std::shared_ptr<Notifier> n)
 
 void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObjectPropertyAddress> addresses)
 {
+    enqueueNotification(w, object, std::move(addresses), w.config.coalescing);
+}
+
+void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObjectPropertyAddress> addresses,
+                         Coalescing coalescing)
+{
     if (w.notificationsRefused || addresses.empty())
         return;
     if (!w.notifier)
@@ -256,7 +262,7 @@ void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObject
         w.notifier = std::make_shared<Notifier>();
         w.notifier->thread = std::thread(notificationLoop, w.notifier);
     }
-    if (w.config.coalescing == Coalescing::perChange)
+    if (coalescing == Coalescing::perChange)
         w.notifier->queue.push_back({object, std::move(addresses)});
     else
         for (auto& a : addresses)
@@ -338,11 +344,16 @@ void refreshInterfaceAudio(World& w)
 
 void applyRate(World& w, AudioDevice& d, Float64 rate)
 {
-    if (d.latencyReads > 0)
+    applyRate(w, d, rate, d.latencyReads);
+}
+
+void applyRate(World& w, AudioDevice& d, Float64 rate, int latencyReads)
+{
+    if (latencyReads > 0)
     {
         d.ratePending = true;
         d.pendingRate = rate;
-        d.pendingReads = d.latencyReads;
+        d.pendingReads = latencyReads;
         return;
     }
     d.ratePending = false;
@@ -390,8 +401,6 @@ bool changeMute(World& w, AudioDevice& d, int dir, UInt32 element, bool muted)
 namespace platform::sim
 {
 using namespace detail;
-
-static const std::vector<Float64> kKnownRates{32000, 44100, 48000, 88200, 96000, 176400, 192000};
 
 UsbDeviceSpec& UsbDeviceSpec::set(const std::string& key, RegistryValue value)
 {
@@ -520,7 +529,7 @@ AudioObjectID interfaceAudioDevice(Direction direction)
     return direction == Direction::input ? w.interfaceIn : w.interfaceOut;
 }
 
-static AudioDevice makeDevice(const AudioDeviceSpec& spec)
+AudioDevice detail::makeAudioDevice(const AudioDeviceSpec& spec)
 {
     AudioDevice d;
     d.id = newAudioId();
@@ -540,7 +549,7 @@ AudioObjectID addAudioDevice(const AudioDeviceSpec& spec, int position)
 {
     Lock lock(mutex());
     World& w = world();
-    AudioDevice d = makeDevice(spec);
+    AudioDevice d = makeAudioDevice(spec);
     const AudioObjectID id = d.id;
     w.audio[id] = std::move(d);
     if (position < 0 || position >= int(w.deviceList.size()))
@@ -548,18 +557,6 @@ AudioObjectID addAudioDevice(const AudioDeviceSpec& spec, int position)
     else
         w.deviceList.insert(w.deviceList.begin() + position, id);
     return id;
-}
-
-bool removeAudioDevice(AudioObjectID device)
-{
-    Lock lock(mutex());
-    World& w = world();
-    auto it = std::find(w.deviceList.begin(), w.deviceList.end(), device);
-    if (it == w.deviceList.end())
-        return false;
-    w.deviceList.erase(it);
-    w.audio.erase(device);
-    return true;
 }
 
 std::vector<AudioObjectID> audioDevices()
@@ -588,14 +585,6 @@ bool setVolumeDb(AudioObjectID device, Direction direction, UInt32 element, Floa
                     { return changeVolume(w, d, dirIndex(direction), element, decibels); });
 }
 
-bool setVolumeScalar(AudioObjectID device, Direction direction, UInt32 element, Float32 scalar)
-{
-    if (!std::isfinite(scalar))
-        return false;
-    const Float32 clamped = std::min(1.0f, std::max(0.0f, scalar));
-    return setVolumeDb(device, direction, element, scalarToDb(clamped));
-}
-
 bool setMute(AudioObjectID device, Direction direction, UInt32 element, bool muted)
 {
     return onDevice(device, [&](World& w, AudioDevice& d)
@@ -617,7 +606,7 @@ bool setRateUnchecked(AudioObjectID device, Float64 rate)
                     });
 }
 
-static bool setDirectionValue(AudioObjectID device, Direction direction, UInt32 value, bool source)
+bool setPlayThru(AudioObjectID device, Direction direction, UInt32 on)
 {
     return onDevice(device,
                     [&](World& w, AudioDevice& d)
@@ -625,27 +614,14 @@ static bool setDirectionValue(AudioObjectID device, Direction direction, UInt32 
                         DirectionState& s = d.dir[dirIndex(direction)];
                         if (s.streams == 0)
                             return false;
-                        UInt32& stored = source ? s.dataSource : s.playThru;
-                        if (stored != value)
+                        if (s.playThru != on)
                         {
-                            stored = value;
+                            s.playThru = on;
                             enqueueNotification(
-                                w, d.id,
-                                {{source ? kAudioDevicePropertyDataSource : kAudioDevicePropertyPlayThru,
-                                  scopeOf(dirIndex(direction)), 0}});
+                                w, d.id, {{kAudioDevicePropertyPlayThru, scopeOf(dirIndex(direction)), 0}});
                         }
                         return true;
                     });
-}
-
-bool setDataSource(AudioObjectID device, Direction direction, UInt32 source)
-{
-    return setDirectionValue(device, direction, source, true);
-}
-
-bool setPlayThru(AudioObjectID device, Direction direction, UInt32 on)
-{
-    return setDirectionValue(device, direction, on, false);
 }
 
 bool notifyRaw(AudioObjectID device, const std::vector<AudioObjectPropertyAddress>& addresses)
@@ -654,10 +630,7 @@ bool notifyRaw(AudioObjectID device, const std::vector<AudioObjectPropertyAddres
     World& w = world();
     if (w.notificationsRefused || addresses.empty())
         return false;
-    const Coalescing saved = w.config.coalescing;
-    w.config.coalescing = Coalescing::perChange;
-    enqueueNotification(w, device, addresses);
-    w.config.coalescing = saved;
+    enqueueNotification(w, device, addresses, Coalescing::perChange);
     return true;
 }
 

@@ -257,10 +257,20 @@ void unplugLocked(World& w, UsbDevice device, const UnplugOptions& options);
 void sendPowerLocked(World& w, UInt32 messageType);
 
 // Audio.
+// Queues a notification, split or coalesced as the world is configured, or as coalescing says.
 void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObjectPropertyAddress> addresses);
+void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObjectPropertyAddress> addresses,
+                         Coalescing coalescing);
 void refreshInterfaceAudio(World& w);
 AudioDevice* listedDevice(World& w, AudioObjectID id);
+// A rate write: lands after the device's latency in reads (latencyReads, or the device's own), then
+// notifies when it changed the rate.
 void applyRate(World& w, AudioDevice& device, Float64 rate);
+void applyRate(World& w, AudioDevice& device, Float64 rate, int latencyReads);
+// The rates a device accepts unless a test says otherwise.
+inline const std::vector<Float64> kKnownRates{32000, 44100, 48000, 88200, 96000, 176400, 192000};
+// An audio device as the spec describes it, with a fresh id, accepting the known rates.
+AudioDevice makeAudioDevice(const AudioDeviceSpec& spec);
 bool changeVolume(World& w, AudioDevice& d, int dir, UInt32 element, Float32 db);
 bool changeMute(World& w, AudioDevice& d, int dir, UInt32 element, bool muted);
 Float32 dbToScalar(Float32 db);

@@ -1,11 +1,11 @@
 // Discovery of the interface's audio devices and the property listener placed on them.
 
+#include "NominalRate.h"
 #include "RegisterDeviceCallBacksMac.h"
 
 #include "PlatformJuce.h"
 
 #include <algorithm>
-#include <cmath>
 #include <map>
 #include <vector>
 
@@ -30,11 +30,6 @@ bool isKnownRate(Float64 rate)
         if (rate == known)
             return true;
     return false;
-}
-
-bool isUsableRate(Float64 rate)
-{
-    return std::isfinite(rate) && rate > 0.0;
 }
 
 // Reads the audio service's current device list by the size actually returned. False when it cannot be
@@ -159,16 +154,9 @@ void raiseAudioEvent(void* reference)
 // Brings both interface devices to rate unless one is there already.
 void synchroniseRate(Float64 rate)
 {
-    const AudioObjectPropertyAddress address{kAudioDevicePropertyNominalSampleRate,
-                                             kAudioObjectPropertyScopeWildcard, 0};
     for (AudioObjectID device : {gInAudioObjectID.load(), gOutAudioObjectID.load()})
-    {
-        Float64 current = 0.0;
-        UInt32 size = sizeof(current);
-        AudioObjectGetPropertyData(device, &address, 0, nullptr, &size, &current);
-        if (current != rate)
-            AudioObjectSetPropertyData(device, &address, 0, nullptr, sizeof(rate), &rate);
-    }
+        if (readNominalRate(device).rate != rate)
+            writeNominalRate(device, rate);
 }
 } // namespace
 
@@ -216,13 +204,10 @@ OSStatus myAudioObjectPropertyListenerProc(AudioObjectID object, UInt32 count,
 
             case kAudioDevicePropertyNominalSampleRate:
             {
-                Float64 rate = 0.0;
-                UInt32 size = sizeof(rate);
                 // A rate that is not a positive finite number is treated as unreadable, so it is never
                 // written back.
-                if (AudioObjectGetPropertyData(object, &address, 0, nullptr, &size, &rate) != 0 ||
-                    !isUsableRate(rate))
-                    rate = 0.0;
+                const RateRead read = readNominalRate(object);
+                const Float64 rate = read.status == 0 && isUsableRate(read.rate) ? read.rate : 0.0;
                 if (rate != 0.0)
                     synchroniseRate(rate);
                 if (isKnownRate(rate))

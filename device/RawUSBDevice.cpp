@@ -20,17 +20,6 @@ void closeAndRelease(IOUSBDeviceInterface** device)
     (*device)->Release(device);
 }
 
-void forgetHeldDevice()
-{
-    if (gUSBdevice != nullptr)
-    {
-        IOUSBDeviceInterface** device = gUSBdevice;
-        gUSBdevice = nullptr;
-        closeAndRelease(device);
-    }
-    gHeldEntryID = 0;
-}
-
 void drainRemoved(io_iterator_t iterator)
 {
     deviceLog(stdout, "Raw Device Removed called....\n");
@@ -171,6 +160,17 @@ bool setIdentifier(CFMutableDictionaryRef dictionary, CFStringRef key, SInt32 va
     return true;
 }
 } // namespace
+
+void forgetHeldDevice()
+{
+    if (gUSBdevice != nullptr)
+    {
+        IOUSBDeviceInterface** device = gUSBdevice;
+        gUSBdevice = nullptr;
+        closeAndRelease(device);
+    }
+    gHeldEntryID = 0;
+}
 
 UInt64 registryEntryID(io_service_t service)
 {

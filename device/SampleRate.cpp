@@ -1,5 +1,6 @@
 // Reading and setting the sample rate of the interface's two audio devices.
 
+#include "NominalRate.h"
 #include "RegisterDeviceCallBacksMac.h"
 
 #include <juce_core/juce_core.h>
@@ -10,20 +11,6 @@ namespace
 {
 constexpr AudioObjectPropertyAddress kNominalRate{kAudioDevicePropertyNominalSampleRate,
                                                   kAudioObjectPropertyScopeWildcard, 0};
-
-struct RateRead
-{
-    OSStatus status;
-    Float64 rate;
-};
-
-RateRead readRate(AudioObjectID device)
-{
-    Float64 rate = 0.0;
-    UInt32 size = sizeof(rate);
-    const OSStatus status = AudioObjectGetPropertyData(device, &kNominalRate, 0, nullptr, &size, &rate);
-    return {status, rate};
-}
 
 AudioStreamBasicDescription physicalFormat(Float64 rate, UInt32 bytesPerFrame, UInt32 channels, UInt32 bits)
 {
@@ -47,29 +34,42 @@ void writeFormat(AudioObjectID device, AudioObjectPropertyScope scope,
     AudioObjectSetPropertyData(device, &address, 0, nullptr, sizeof(format), &format);
 }
 
-void writeRate(AudioObjectID device, Float64 rate)
-{
-    AudioObjectSetPropertyData(device, &kNominalRate, 0, nullptr, sizeof(rate), &rate);
-}
-
 bool agree(const RateRead& in, const RateRead& out)
 {
     return in.status == 0 && out.status == 0 && in.rate == out.rate;
 }
 } // namespace
 
+RateRead readNominalRate(AudioObjectID device)
+{
+    Float64 rate = 0.0;
+    UInt32 size = sizeof(rate);
+    const OSStatus status = AudioObjectGetPropertyData(device, &kNominalRate, 0, nullptr, &size, &rate);
+    return {status, status == 0 ? rate : 0.0};
+}
+
+void writeNominalRate(AudioObjectID device, Float64 rate)
+{
+    AudioObjectSetPropertyData(device, &kNominalRate, 0, nullptr, sizeof(rate), &rate);
+}
+
+bool isUsableRate(Float64 rate)
+{
+    return std::isfinite(rate) && rate > 0.0;
+}
+
 Float64 hw_getSampleRate()
 {
     const AudioObjectID in = gInAudioObjectID.load();
     const AudioObjectID out = gOutAudioObjectID.load();
 
-    const RateRead inFirst = readRate(in);
-    const RateRead outFirst = readRate(out);
+    const RateRead inFirst = readNominalRate(in);
+    const RateRead outFirst = readNominalRate(out);
     if (inFirst.rate == outFirst.rate)
         return inFirst.rate;
 
     // Only a positive finite output rate is worth bringing the input to.
-    if (outFirst.status != 0 || !std::isfinite(outFirst.rate) || outFirst.rate <= 0.0)
+    if (outFirst.status != 0 || !isUsableRate(outFirst.rate))
         return 0.0;
 
     if (outFirst.rate == 32000.0)
@@ -80,17 +80,17 @@ Float64 hw_getSampleRate()
     }
     else
     {
-        writeRate(in, outFirst.rate);
-        writeRate(out, outFirst.rate);
+        writeNominalRate(in, outFirst.rate);
+        writeNominalRate(out, outFirst.rate);
     }
 
-    RateRead inLast = readRate(in);
-    RateRead outLast = readRate(out);
+    RateRead inLast = readNominalRate(in);
+    RateRead outLast = readNominalRate(out);
     if (inLast.rate != outLast.rate || inLast.status != outLast.status)
     {
         juce::Time::waitForMillisecondCounter(juce::Time::getMillisecondCounter() + 300);
-        inLast = readRate(in);
-        outLast = readRate(out);
+        inLast = readNominalRate(in);
+        outLast = readNominalRate(out);
     }
 
     return agree(inLast, outLast) ? outLast.rate : 0.0;
@@ -98,7 +98,7 @@ Float64 hw_getSampleRate()
 
 void hw_setSampleRateEx(double rate)
 {
-    if (!std::isfinite(rate) || rate <= 0.0)
+    if (!isUsableRate(rate))
         return;
 
     const AudioStreamBasicDescription format = physicalFormat(rate, 12, 4, 24);

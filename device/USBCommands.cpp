@@ -23,10 +23,7 @@ IOReturn sendCommandByte(IOUSBDeviceInterface** device, UInt8 data)
 IOReturn failCommand(IOReturn status)
 {
     deviceLog(stdout, "WriteToDevice reset returned err 0x%x\n", static_cast<unsigned>(status));
-    IOUSBDeviceInterface** device = gUSBdevice;
-    gUSBdevice = nullptr;
-    (*device)->USBDeviceClose(device);
-    (*device)->Release(device);
+    forgetHeldDevice();
     deviceLog(stdout, "Unable to send to device: %08x\n", static_cast<unsigned>(status));
     return status;
 }

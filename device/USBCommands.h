@@ -33,6 +33,9 @@ SInt32 usb_hw_toggleLoopbackMode(UInt32 on);
 // The monitoring-volume command byte for a knob value in dB: (16 - trunc(v)) modulo 256.
 UInt8 monitorVolumeCommand(double decibels);
 
+// Closes and releases the held device (if any) and forgets it with its registry entry.
+void forgetHeldDevice();
+
 // Raw USB road: registers the arrival and removal notifications of the interface and opens an
 // interface that is already present.
 void RegisterRawDeviceCallBacks();

@@ -188,3 +188,26 @@ TEST_P(UsbCommandFailure, ClosesAndForgetsTheDeviceOnce)
     }
     EXPECT_EQ(sim::usbStats().closes, 1);
 }
+
+// The failure forgets the device as a removal does, registry entry included: the unplug that follows
+// closes nothing twice, and the interface plugged in again is opened and takes commands.
+TEST_F(UsbCommandTest, AfterAFailureTheUnplugAndTheNextPlugFindTheDeviceForgotten)
+{
+    sim::failUsbRequests({sim::UsbFailRule::When::next, 1, 0, kIOUSBPipeStalled, false});
+    OutputCapture capture;
+    EXPECT_EQ(usb_hw_toggleLoopbackMode(1), kIOUSBPipeStalled);
+    ASSERT_EQ(gUSBdevice, nullptr);
+
+    sim::unplug();
+    sim::pumpMain();
+    EXPECT_EQ(sim::usbStats().closes, 1);
+    sim::plug();
+    sim::pumpMain();
+    EXPECT_EQ(sim::usbStats().opens, 2);
+    ASSERT_NE(gUSBdevice, nullptr);
+    EXPECT_EQ(usb_hw_toggleLoopbackMode(1), kIOReturnSuccess);
+    EXPECT_EQ(sim::interfaceState().loopback, sim::Tri::on);
+    capture.stop();
+    OutputCapture quiet;
+    UnregisterRawDeviceCallBacks();
+}

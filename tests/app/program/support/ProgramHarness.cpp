@@ -197,6 +197,13 @@ Harness::~Harness()
     for (auto& p : programs)
         p->terminate(SIGKILL);
     programs.clear();
+    // Ended politely, so the X server removes its lock file and socket.
+    for (auto* p : {windowManager.get(), xserver.get()})
+        if (p != nullptr)
+        {
+            p->terminate(SIGTERM);
+            p->waitExit(Milliseconds(3000));
+        }
     windowManager.reset();
     xserver.reset();
     root.deleteRecursively();

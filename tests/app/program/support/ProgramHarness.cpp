@@ -211,14 +211,21 @@ Harness::~Harness()
 
 std::map<std::string, std::string> Harness::environment() const
 {
-    return {{"PATH", "/usr/local/bin:/usr/bin:/bin"},
-            {"DISPLAY", displayName},
-            {"HOME", root.getChildFile("home").getFullPathName().toStdString()},
-            {"XDG_CONFIG_HOME", root.getChildFile("config").getFullPathName().toStdString()},
-            {"XDG_RUNTIME_DIR", root.getChildFile("runtime").getFullPathName().toStdString()},
-            {"PELK_SIM_CONTROL", root.getChildFile("control").getFullPathName().toStdString()},
-            {"PELK_SIM_JOURNAL", root.getChildFile("journal").getFullPathName().toStdString()},
-            {"LANG", "C.UTF-8"}};
+    std::map<std::string, std::string> env{
+        {"PATH", "/usr/local/bin:/usr/bin:/bin"},
+        {"DISPLAY", displayName},
+        {"HOME", root.getChildFile("home").getFullPathName().toStdString()},
+        {"XDG_CONFIG_HOME", root.getChildFile("config").getFullPathName().toStdString()},
+        {"XDG_RUNTIME_DIR", root.getChildFile("runtime").getFullPathName().toStdString()},
+        {"PELK_SIM_CONTROL", root.getChildFile("control").getFullPathName().toStdString()},
+        {"PELK_SIM_JOURNAL", root.getChildFile("journal").getFullPathName().toStdString()},
+        {"LANG", "C.UTF-8"}};
+
+    // A sanitizer build of the program reports with the suite's own settings and suppressions.
+    for (const auto* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"})
+        if (const char* value = std::getenv(name))
+            env[name] = value;
+    return env;
 }
 
 Process& Harness::launch(const std::vector<std::string>& args,

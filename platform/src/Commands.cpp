@@ -147,134 +147,173 @@ std::string stateLine()
            " plugged=" + (s.plugged ? "yes" : "no");
 }
 
-std::string run(const std::vector<std::string>& w)
+using Words = std::vector<std::string>;
+
+std::string plugCommand(const Words& w)
 {
-    const std::string& verb = w[0];
-    if (verb == "plug")
+    auto o = options(w, 1, {"audio-at"});
+    PlugOptions plugOptions;
+    if (o.count("audio-at"))
+        plugOptions.audioAtRun =
+            o["audio-at"] == "never" ? 0 : int(integer(o["audio-at"], "audio-at", 10, 1, 1000000));
+    if (!plug(kInterface, plugOptions))
+        throw ParseError{"the interface is already plugged in"};
+    return "ok";
+}
+
+std::string unplugCommand(const Words& w)
+{
+    arity(w, 1, "unplug");
+    if (!unplug(kInterface))
+        throw ParseError{"the interface is not plugged in"};
+    return "ok";
+}
+
+std::string plugOtherCommand(const Words& w)
+{
+    const char* usage = "plug-other vid=<hex> pid=<hex> vendor=\"<text>\" product=\"<text>\"";
+    auto o = options(w, 1, {"vid", "pid", "vendor", "product"});
+    if (o.size() != 4)
+        throw ParseError{std::string("usage: ") + usage};
+    const auto vid = UInt16(integer(o["vid"], "vid", 16, 0, 0xFFFF));
+    const auto pid = UInt16(integer(o["pid"], "pid", 16, 0, 0xFFFF));
+    plug(addUsbDevice(otherDeviceSpec(vid, pid, o["vendor"], o["product"])));
+    return "ok";
+}
+
+// The direction and channel of "vol" and "mute": <verb> in|out 1|2 <value>.
+std::pair<Direction, UInt32> channelOf(const Words& w, const char* usage)
+{
+    arity(w, 4, usage);
+    const Direction d = direction(w[1], usage);
+    return {d, UInt32(integer(w[2], "channel", 10, 1, 2))};
+}
+
+std::string volCommand(const Words& w)
+{
+    const auto [d, element] = channelOf(w, "vol in|out 1|2 <dB>");
+    const double db = number(w[3], "dB");
+    if (db < -100 || db > 0)
+        throw ParseError{"dB out of range (-100 to 0)"};
+    setVolumeDb(audioDevice(d), d, element, Float32(db));
+    return "ok";
+}
+
+std::string muteCommand(const Words& w)
+{
+    const char* usage = "mute in|out 1|2 on|off";
+    const auto [d, element] = channelOf(w, usage);
+    const bool on = onOff(w[3], usage);
+    setMute(audioDevice(d), d, element, on);
+    return "ok";
+}
+
+std::string rateCommand(const Words& w)
+{
+    const char* usage = "rate in|out|both <Hz>";
+    arity(w, 3, usage);
+    if (w[1] != "in" && w[1] != "out" && w[1] != "both")
+        throw ParseError{std::string("usage: ") + usage};
+    const double hz = number(w[2], "rate");
+    if (hz <= 0)
+        throw ParseError{"rate must be above 0"};
+    const AudioObjectID in = w[1] != "out" ? audioDevice(Direction::input) : 0;
+    const AudioObjectID out = w[1] != "in" ? audioDevice(Direction::output) : 0;
+    if (in != 0)
+        setRate(in, hz);
+    if (out != 0 && out != in)
+        setRate(out, hz);
+    return "ok";
+}
+
+std::string sleepCommand(const Words& w)
+{
+    arity(w, 1, "sleep");
+    systemSleep(true);
+    return "ok";
+}
+
+std::string wakeCommand(const Words& w)
+{
+    arity(w, 1, "wake");
+    systemWake(false);
+    return "ok";
+}
+
+std::string usbfailCommand(const Words& w)
+{
+    const char* usage = "usbfail nth=<n>|next|off [status=<hex>]";
+    if (w.size() < 2 || w.size() > 3)
+        throw ParseError{std::string("usage: ") + usage};
+    UsbFailRule rule;
+    if (w[1] == "next")
+        rule.when = UsbFailRule::When::next;
+    else if (w[1] == "off")
+        rule.when = UsbFailRule::When::off;
+    else if (w[1].rfind("nth=", 0) == 0)
     {
-        auto o = options(w, 1, {"audio-at"});
-        PlugOptions plugOptions;
-        if (o.count("audio-at"))
-            plugOptions.audioAtRun =
-                o["audio-at"] == "never" ? 0 : int(integer(o["audio-at"], "audio-at", 10, 1, 1000000));
-        if (!plug(kInterface, plugOptions))
-            throw ParseError{"the interface is already plugged in"};
-        return "ok";
+        rule.when = UsbFailRule::When::nth;
+        rule.n = int(integer(w[1].substr(4), "nth", 10, 1, 1000000));
     }
-    if (verb == "unplug")
+    else
+        throw ParseError{std::string("usage: ") + usage};
+    if (w.size() == 3)
     {
-        arity(w, 1, "unplug");
-        if (!unplug(kInterface))
-            throw ParseError{"the interface is not plugged in"};
-        return "ok";
+        auto o = options(w, 2, {"status"});
+        rule.status = IOReturn(UInt32(integer(o["status"], "status", 16, 1, 0xFFFFFFFFL)));
     }
-    if (verb == "plug-other")
+    failUsbRequests(rule);
+    return "ok";
+}
+
+std::string setCommand(const Words& w)
+{
+    const char* usage = "set hp|rec|loopback on|off, or set monvol <dB>";
+    arity(w, 3, usage);
+    InterfaceState s = interfaceState();
+    if (w[1] == "monvol")
+        s.monitorVolumeDb = int(integer(w[2], "monvol", 10, -110, 0));
+    else
     {
-        const char* usage = "plug-other vid=<hex> pid=<hex> vendor=\"<text>\" product=\"<text>\"";
-        auto o = options(w, 1, {"vid", "pid", "vendor", "product"});
-        if (o.size() != 4)
-            throw ParseError{std::string("usage: ") + usage};
-        const auto vid = UInt16(integer(o["vid"], "vid", 16, 0, 0xFFFF));
-        const auto pid = UInt16(integer(o["pid"], "pid", 16, 0, 0xFFFF));
-        plug(addUsbDevice(otherDeviceSpec(vid, pid, o["vendor"], o["product"])));
-        return "ok";
-    }
-    if (verb == "vol" || verb == "mute")
-    {
-        const char* usage = verb == "vol" ? "vol in|out 1|2 <dB>" : "mute in|out 1|2 on|off";
-        arity(w, 4, usage);
-        const Direction d = direction(w[1], usage);
-        const auto element = UInt32(integer(w[2], "channel", 10, 1, 2));
-        if (verb == "vol")
-        {
-            const double db = number(w[3], "dB");
-            if (db < -100 || db > 0)
-                throw ParseError{"dB out of range (-100 to 0)"};
-            setVolumeDb(audioDevice(d), d, element, Float32(db));
-        }
+        const Tri value = onOff(w[2], usage) ? Tri::on : Tri::off;
+        if (w[1] == "hp")
+            s.headphone = value;
+        else if (w[1] == "rec")
+            s.record = value;
+        else if (w[1] == "loopback")
+            s.loopback = value;
         else
-        {
-            const bool on = onOff(w[3], usage);
-            setMute(audioDevice(d), d, element, on);
-        }
-        return "ok";
-    }
-    if (verb == "rate")
-    {
-        const char* usage = "rate in|out|both <Hz>";
-        arity(w, 3, usage);
-        if (w[1] != "in" && w[1] != "out" && w[1] != "both")
             throw ParseError{std::string("usage: ") + usage};
-        const double hz = number(w[2], "rate");
-        if (hz <= 0)
-            throw ParseError{"rate must be above 0"};
-        const AudioObjectID in = w[1] != "out" ? audioDevice(Direction::input) : 0;
-        const AudioObjectID out = w[1] != "in" ? audioDevice(Direction::output) : 0;
-        if (in != 0)
-            setRate(in, hz);
-        if (out != 0 && out != in)
-            setRate(out, hz);
-        return "ok";
     }
-    if (verb == "sleep" || verb == "wake")
-    {
-        arity(w, 1, verb.c_str());
-        verb == "sleep" ? systemSleep(true) : systemWake(false);
-        return "ok";
-    }
-    if (verb == "usbfail")
-    {
-        const char* usage = "usbfail nth=<n>|next|off [status=<hex>]";
-        if (w.size() < 2 || w.size() > 3)
-            throw ParseError{std::string("usage: ") + usage};
-        UsbFailRule rule;
-        if (w[1] == "next")
-            rule.when = UsbFailRule::When::next;
-        else if (w[1] == "off")
-            rule.when = UsbFailRule::When::off;
-        else if (w[1].rfind("nth=", 0) == 0)
-        {
-            rule.when = UsbFailRule::When::nth;
-            rule.n = int(integer(w[1].substr(4), "nth", 10, 1, 1000000));
-        }
-        else
-            throw ParseError{std::string("usage: ") + usage};
-        if (w.size() == 3)
-        {
-            auto o = options(w, 2, {"status"});
-            rule.status = IOReturn(UInt32(integer(o["status"], "status", 16, 1, 0xFFFFFFFFL)));
-        }
-        failUsbRequests(rule);
-        return "ok";
-    }
-    if (verb == "set")
-    {
-        const char* usage = "set hp|rec|loopback on|off, or set monvol <dB>";
-        arity(w, 3, usage);
-        InterfaceState s = interfaceState();
-        if (w[1] == "monvol")
-            s.monitorVolumeDb = int(integer(w[2], "monvol", 10, -110, 0));
-        else
-        {
-            const Tri value = onOff(w[2], usage) ? Tri::on : Tri::off;
-            if (w[1] == "hp")
-                s.headphone = value;
-            else if (w[1] == "rec")
-                s.record = value;
-            else if (w[1] == "loopback")
-                s.loopback = value;
-            else
-                throw ParseError{std::string("usage: ") + usage};
-        }
-        setInterfaceState(s.headphone, s.record, s.loopback, s.monitorVolumeDb);
-        return "ok";
-    }
-    if (verb == "state")
-    {
-        arity(w, 1, "state");
-        return stateLine();
-    }
-    throw ParseError{"unknown command " + quoted(verb)};
+    setInterfaceState(s.headphone, s.record, s.loopback, s.monitorVolumeDb);
+    return "ok";
+}
+
+std::string stateCommand(const Words& w)
+{
+    arity(w, 1, "state");
+    return stateLine();
+}
+
+struct Verb
+{
+    const char* name;
+    std::string (*run)(const Words& words); // words[0] is the verb
+};
+
+const Verb kVerbs[] = {
+    {"plug", plugCommand},   {"unplug", unplugCommand}, {"plug-other", plugOtherCommand},
+    {"vol", volCommand},     {"mute", muteCommand},     {"rate", rateCommand},
+    {"sleep", sleepCommand}, {"wake", wakeCommand},     {"usbfail", usbfailCommand},
+    {"set", setCommand},     {"state", stateCommand},
+};
+
+std::string run(const Words& w)
+{
+    for (const Verb& verb : kVerbs)
+        if (w[0] == verb.name)
+            return verb.run(w);
+    throw ParseError{"unknown command " + quoted(w[0])};
 }
 
 // ---- Control pipe ----

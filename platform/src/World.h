@@ -252,6 +252,10 @@ void attachPort(World& w, IONotificationPort* port);
 bool livePort(const World& w, const IONotificationPort* port);
 
 // USB.
+IOReturn badArgument(const std::string& what); // records the violation; kIOReturnBadArgument
+IONotificationPort* makePort(World& w);
+// The live, referenced service behind handle; null (and a violation naming call) otherwise.
+Service* heldService(World& w, io_object_t handle, const char* call);
 void plugLocked(World& w, UsbDevice device, const PlugOptions& options);
 void unplugLocked(World& w, UsbDevice device, const UnplugOptions& options);
 void sendPowerLocked(World& w, UInt32 messageType);

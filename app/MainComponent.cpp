@@ -8,6 +8,7 @@
 #include "ContentBorderConstrainer.h"
 #include "DeviceEventLock.h"
 #include "DeviceIds.h"
+#include "LevelFaders.h"
 #include "PanelMutes.h"
 #include "PatchGridLoopbackDialog.h"
 #include "RegisterDeviceCallBacksMac.h"
@@ -167,52 +168,24 @@ MainComponent::MainComponent()
         button->setEnabled(true);
     }
 
-    // Fader thumbs: 1x pictures at resolution 0, 2x at resolutions 1 and 2.
-    {
-        const auto normal1x = embeddedImage(ORVBIN::temp_binary_data_12, ORVBIN::temp_binary_data_12Size);
-        const auto linked1x = embeddedImage(ORVBIN::temp_binary_data_13, ORVBIN::temp_binary_data_13Size);
-        const auto normal2x = embeddedImage(ORVBIN::temp_binary_data_14, ORVBIN::temp_binary_data_14Size);
-        const auto linked2x = embeddedImage(ORVBIN::temp_binary_data_15, ORVBIN::temp_binary_data_15Size);
-        const juce::Image normal[3] = {normal1x, normal2x, normal2x};
-        const juce::Image linked[3] = {linked1x, linked2x, linked2x};
-        for (int resolution = 0; resolution < 3; ++resolution)
-        {
-            sliderLookAndFeel2.thumbSources[0][resolution] = normal[resolution];
-            sliderLookAndFeel2.thumbSources[1][resolution] = normal[resolution];
-            sliderLookAndFeel2.thumbSources[2][resolution] = linked[resolution];
-        }
-        sliderLookAndFeel2.resizeKnobImages(22, 33);
-    }
+    levelfaders::loadThumbs(sliderLookAndFeel2);
 
     const auto setUpFader = [this](juce::Slider& fader)
     {
-        fader.setSliderStyle(juce::Slider::LinearVertical);
-        fader.setTextBoxStyle(juce::Slider::NoTextBox, true, 0, 0);
-        fader.setRange(-60.0, 0.0, 0.5);
+        levelfaders::setUp(fader, sliderLookAndFeel2);
         addAndMakeVisible(fader);
         fader.setEnabled(true);
-        fader.setLookAndFeel(&sliderLookAndFeel2);
         fader.addListener(this);
-        fader.setScrollWheelEnabled(true);
-        fader.setSliderSnapsToMousePosition(false);
     };
-    const float rightSliderX = 17.0f / 28.0f;
-    const float sliderWidth = 11.0f / 28.0f;
-    const float knobWidth = 11.0f / 28.0f;
-    const float knobHeight = 33.0f / 328.0f;
 
     setUpFader(*sliderInL);
     setUpFader(*sliderInR);
-    sliderInGroup =
-        std::make_unique<SliderStereoGroup2>("sliderInGroup", sliderInL.get(), sliderInR.get(), rightSliderX,
-                                             sliderWidth, knobWidth, knobHeight, &sliderLookAndFeel2);
+    sliderInGroup = levelfaders::makePair("sliderInGroup", *sliderInL, *sliderInR, sliderLookAndFeel2);
     addAndMakeVisible(*sliderInGroup);
 
     setUpFader(*sliderOutL);
     setUpFader(*sliderOutR);
-    sliderOutGroup = std::make_unique<SliderStereoGroup2>("sliderOutGroup", sliderOutL.get(),
-                                                          sliderOutR.get(), rightSliderX, sliderWidth,
-                                                          knobWidth, knobHeight, &sliderLookAndFeel2);
+    sliderOutGroup = levelfaders::makePair("sliderOutGroup", *sliderOutL, *sliderOutR, sliderLookAndFeel2);
     addAndMakeVisible(*sliderOutGroup);
 
     addAndMakeVisible(*sliderVolMon);

@@ -9,9 +9,6 @@
 
 namespace
 {
-constexpr float rightX = 17.0f / 28.0f, faderWidth = 11.0f / 28.0f, thumbWidth = 11.0f / 28.0f,
-                thumbHeight = 33.0f / 328.0f;
-
 struct Change
 {
     char fader;
@@ -53,11 +50,10 @@ struct GroupParts
 
     GroupParts()
     {
-        widgettest::loadPanelThumbs(look);
-        widgettest::setUpPanelFader(left, look);
-        widgettest::setUpPanelFader(right, look);
-        group = std::make_unique<SliderStereoGroup2>("sliderInGroup", &left, &right, rightX, faderWidth,
-                                                     thumbWidth, thumbHeight, &look);
+        levelfaders::loadThumbs(look);
+        levelfaders::setUp(left, look);
+        levelfaders::setUp(right, look);
+        group = levelfaders::makePair("sliderInGroup", left, right, look);
     }
 };
 } // namespace

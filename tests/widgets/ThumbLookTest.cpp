@@ -172,8 +172,8 @@ struct PanelFader : ::testing::Test
 
     void SetUp() override
     {
-        widgettest::loadPanelThumbs(look);
-        widgettest::setUpPanelFader(fader, look);
+        levelfaders::loadThumbs(look);
+        levelfaders::setUp(fader, look);
     }
 
     void TearDown() override { fader.setLookAndFeel(nullptr); }

@@ -1,10 +1,10 @@
 #pragma once
 
-// Helpers shared by the widget tests: the panel's fader set-up, the embedded thumb pictures, renders
-// written as PNG files for a person to look at, and pumping the message loop.
+// Helpers shared by the widget tests: the embedded pictures, renders written as PNG files for a person to
+// look at, and pumping the message loop. Faders are set up as the panel sets them up, with LevelFaders.h.
 
 #include "BinaryData.h"
-#include "SliderLookAndFeel2.h"
+#include "LevelFaders.h"
 
 #include <dlfcn.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -14,39 +14,6 @@ namespace widgettest
 inline juce::Image embeddedPicture(const unsigned char* data, int size)
 {
     return juce::ImageCache::getFromMemory(data, size);
-}
-
-// Fills the thumb table as the panel does: 1x pictures at resolution 0, 2x at 1 and 2; then sizes the
-// thumbs to 22 x 33.
-inline void loadPanelThumbs(OrvSliderLookAndFeel2& look)
-{
-    const auto normal1x = embeddedPicture(ORVBIN::temp_binary_data_12, ORVBIN::temp_binary_data_12Size);
-    const auto linked1x = embeddedPicture(ORVBIN::temp_binary_data_13, ORVBIN::temp_binary_data_13Size);
-    const auto normal2x = embeddedPicture(ORVBIN::temp_binary_data_14, ORVBIN::temp_binary_data_14Size);
-    const auto linked2x = embeddedPicture(ORVBIN::temp_binary_data_15, ORVBIN::temp_binary_data_15Size);
-
-    const juce::Image byResolution[3][2] = {{normal1x, linked1x}, {normal2x, linked2x}, {normal2x, linked2x}};
-
-    for (int r = 0; r < 3; ++r)
-    {
-        look.thumbSources[0][r] = byResolution[r][0];
-        look.thumbSources[1][r] = byResolution[r][0];
-        look.thumbSources[2][r] = byResolution[r][1];
-    }
-
-    look.resizeKnobImages(22, 33);
-}
-
-// A level fader as the panel sets it up: vertical, no text box, -60..0 dB in 0.5 dB steps, wheel on,
-// no snapping to the pointer.
-inline void setUpPanelFader(juce::Slider& slider, juce::LookAndFeel& look)
-{
-    slider.setSliderStyle(juce::Slider::LinearVertical);
-    slider.setTextBoxStyle(juce::Slider::NoTextBox, true, 0, 0);
-    slider.setRange(-60.0, 0.0, 0.5);
-    slider.setLookAndFeel(&look);
-    slider.setScrollWheelEnabled(true);
-    slider.setSliderSnapsToMousePosition(false);
 }
 
 // Writes an image into the build folder's renders/ directory, scaled up without smoothing so that

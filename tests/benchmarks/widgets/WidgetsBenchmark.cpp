@@ -2,47 +2,25 @@
 // (452 x 696: pair 56 x 319, thumbs 22 x 32) and smallest (226 x 348: pair 28 x 159, thumbs 11 x 15)
 // size, and of painting a fader pair with both thumbs.
 
-#include "BinaryData.h"
-#include "SliderStereoGroup2.h"
+#include "LevelFaders.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 namespace
 {
-juce::Image picture(const unsigned char* data, int size)
-{
-    return juce::ImageCache::getFromMemory(data, size);
-}
-
 struct Pair
 {
     OrvSliderLookAndFeel2 look;
     juce::Slider left, right;
-    SliderStereoGroup2 group;
+    std::unique_ptr<SliderStereoGroup2> group;
 
     Pair()
-        : group("sliderInGroup", &left, &right, 17.0f / 28.0f, 11.0f / 28.0f, 11.0f / 28.0f, 33.0f / 328.0f,
-                &look)
     {
-        const auto normal1x = picture(ORVBIN::temp_binary_data_12, ORVBIN::temp_binary_data_12Size);
-        const auto linked1x = picture(ORVBIN::temp_binary_data_13, ORVBIN::temp_binary_data_13Size);
-        const auto normal2x = picture(ORVBIN::temp_binary_data_14, ORVBIN::temp_binary_data_14Size);
-        const auto linked2x = picture(ORVBIN::temp_binary_data_15, ORVBIN::temp_binary_data_15Size);
-        for (int r = 0; r < 3; ++r)
-        {
-            look.thumbSources[0][r] = look.thumbSources[1][r] = r == 0 ? normal1x : normal2x;
-            look.thumbSources[2][r] = r == 0 ? linked1x : linked2x;
-        }
-        look.resizeKnobImages(22, 33);
-
-        for (auto* s : {&left, &right})
-        {
-            s->setSliderStyle(juce::Slider::LinearVertical);
-            s->setTextBoxStyle(juce::Slider::NoTextBox, true, 0, 0);
-            s->setRange(-60.0, 0.0, 0.5);
-            s->setLookAndFeel(&look);
-        }
+        levelfaders::loadThumbs(look);
+        levelfaders::setUp(left, look);
+        levelfaders::setUp(right, look);
+        group = levelfaders::makePair("sliderInGroup", left, right, look);
         left.setValue(-12.0, juce::dontSendNotification);
         right.setValue(-30.0, juce::dontSendNotification);
     }
@@ -54,10 +32,10 @@ void BM_FaderPairResize(benchmark::State& state)
 {
     Pair pair;
     const auto [w, h] = panelSizes[state.range(0)];
-    pair.group.setSize(w, h);
+    pair.group->setSize(w, h);
 
     for (auto _ : state)
-        pair.group.resized();
+        pair.group->resized();
 
     state.SetLabel(juce::String(w).toStdString() + "x" + juce::String(h).toStdString());
 }
@@ -78,13 +56,13 @@ void BM_PaintFaderPair(benchmark::State& state)
 {
     Pair pair;
     const auto [w, h] = panelSizes[state.range(0)];
-    pair.group.setSize(w, h);
+    pair.group->setSize(w, h);
     juce::Image target(juce::Image::ARGB, w, h, true);
 
     for (auto _ : state)
     {
         juce::Graphics g(target);
-        pair.group.paintEntireComponent(g, false);
+        pair.group->paintEntireComponent(g, false);
     }
 
     state.SetLabel(juce::String(w).toStdString() + "x" + juce::String(h).toStdString());

@@ -16,7 +16,6 @@
 #include "USBCommands.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace
 {
@@ -67,7 +66,6 @@ bool storedSwitchOn(juce::PropertiesFile& settings, const char* key, const char*
 {
     return !settings.getValue(key, defaultText).equalsIgnoreCase("0");
 }
-
 } // namespace
 
 MainComponent::MainComponent()

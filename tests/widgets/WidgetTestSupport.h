@@ -3,10 +3,10 @@
 // Helpers shared by the widget tests: the embedded pictures, renders written as PNG files for a person to
 // look at, and pumping the message loop. Faders are set up as the panel sets them up, with LevelFaders.h.
 
+#include "../support/IgnoreXErrors.h"
 #include "BinaryData.h"
 #include "LevelFaders.h"
 
-#include <dlfcn.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 namespace widgettest
@@ -39,19 +39,7 @@ inline void saveRender(const juce::Image& image, const juce::String& name, int z
     juce::PNGImageFormat().writeImageToStream(big, out);
 }
 
-// Without a window manager X reports harmless errors (atoms of window-manager hints that do not exist);
-// the default Xlib handler would end the process. A JUCE application installs a quiet handler itself;
-// a test has no application object, so it does this here. The library stays mapped after JUCE closes
-// it at shut-down, so that the leak checker still sees what Xlib's own globals hold.
-inline void ignoreXErrors()
-{
-    using Handler = int (*)(void*, void*);
-    using SetHandler = Handler (*)(Handler);
-    static void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NODELETE);
-
-    if (auto* setHandler = (SetHandler) dlsym(x11, "XSetErrorHandler"))
-        setHandler([](void*, void*) { return 0; });
-}
+using ::ignoreXErrors;
 
 inline void pump(int milliseconds)
 {

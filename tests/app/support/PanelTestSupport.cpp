@@ -1,25 +1,11 @@
 #include "PanelTestSupport.h"
 
+#include "../../support/IgnoreXErrors.h"
+
 #include <cstdlib>
-#include <dlfcn.h>
 
 namespace paneltest
 {
-namespace
-{
-// The panel's dialog windows are desktop windows. Without a window manager X reports harmless errors
-// about window-manager atoms that do not exist, and Xlib's default handler would end the process; a
-// JUCE application installs a quiet handler itself, a test has no application object.
-void ignoreXErrors()
-{
-    using Handler = int (*)(void*, void*);
-    using SetHandler = Handler (*)(Handler);
-    static void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NODELETE);
-    if (auto* setHandler = (SetHandler) dlsym(x11, "XSetErrorHandler"))
-        setHandler([](void*, void*) { return 0; });
-}
-} // namespace
-
 bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
 {
     const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;

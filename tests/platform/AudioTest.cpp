@@ -439,7 +439,7 @@ TEST_F(Audio, ShutdownIsBoundedWhileAListenerIsStuck)
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
     sim::setMute(out, sim::Direction::output, 2, true); // refused quietly after shutdown
     stuck->letGo();
-    sim::reset();
+    pelktest::freshMachine();
 }
 
 // A listener that takes the message-thread lock, as the panel's event handler does.

@@ -197,7 +197,7 @@ TEST_F(PowerAndLoop, JuceBindingDeliversInOrderWithOtherMessages)
 {
     sim::Config config;
     config.mainLoop = sim::MainLoop::juce;
-    sim::reset(config);
+    pelktest::freshMachine(config);
     Watch watch;
     watch.start(kIOMatchedNotification);
     IOIteratorNext(watch.iterator);

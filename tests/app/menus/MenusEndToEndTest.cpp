@@ -114,6 +114,23 @@ std::optional<WindowGeometry> dialogContent(const Harness& h, unsigned long wind
     return g;
 }
 
+// Pixels that differ between two shots of the main window in the panel's monitoring section (its lowest
+// sixth: the record switch, the knob and the headphone switch).
+int monitorSectionDifference(const juce::File& a, const juce::File& b)
+{
+    const auto imageA = juce::ImageFileFormat::loadFrom(a);
+    const auto imageB = juce::ImageFileFormat::loadFrom(b);
+    if (!imageA.isValid() || imageA.getBounds() != imageB.getBounds())
+        return -1;
+    const int top = Harness::borderTop + 486 * 5 / 6;
+    int differing = 0;
+    for (int y = top; y < imageA.getHeight() - Harness::borderBottom; ++y)
+        for (int x = 0; x < imageA.getWidth(); ++x)
+            if (imageA.getPixelAt(x, y) != imageB.getPixelAt(x, y))
+                ++differing;
+    return differing;
+}
+
 // A recording stand-in for the desktop's audio settings tool.
 juce::File makeRecorder(Harness& h)
 {
@@ -331,11 +348,29 @@ TEST_P(FactoryStart, TheFactorySettingsAreTheFinalStateAndTheKeysStay)
     }
     else
     {
-        ASSERT_TRUE(h.waitForWindow().has_value());
+        const auto window = h.waitForWindow();
+        ASSERT_TRUE(window.has_value());
         EXPECT_TRUE(waitForCommands(h, c.commands)) << h.journal();
         std::this_thread::sleep_for(Milliseconds(300)); // nothing follows
+        const auto shot = screenshotFile(juce::String("start-") + c.name + ".png");
+        EXPECT_TRUE(h.screenshot(*window, shot));
         app.terminate(SIGTERM);
         EXPECT_EQ(app.waitExit(), 0) << app.stderrText();
+
+        // The panel looks exactly as after an ordinary start with the factory monitoring states stored:
+        // record monitoring on, headphone monitoring off and so the knob hidden, the faders at 0 dB.
+        Harness reference({false, "plugged"});
+        reference.writeSettings({{"MonitoringHP", "0"}, {"MonitoringRecord", "1"}, {"MonitoringVol", "-20"}});
+        auto& plain = reference.launch();
+        const auto plainWindow = reference.waitForWindow();
+        ASSERT_TRUE(plainWindow.has_value());
+        EXPECT_TRUE(waitForCommands(reference, {36, 5, 7}));
+        std::this_thread::sleep_for(Milliseconds(300));
+        const auto plainShot = screenshotFile(juce::String("start-") + c.name + "-reference.png");
+        EXPECT_TRUE(reference.screenshot(*plainWindow, plainShot));
+        EXPECT_EQ(monitorSectionDifference(shot, plainShot), 0);
+        plain.terminate(SIGTERM);
+        EXPECT_EQ(plain.waitExit(), 0);
     }
 
     EXPECT_EQ(journalCommands(h), c.commands) << h.journal();

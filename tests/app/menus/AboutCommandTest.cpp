@@ -3,6 +3,8 @@
 
 #include "MenuTestSupport.h"
 
+#include <ostream>
+
 #include <functional>
 
 namespace
@@ -62,6 +64,12 @@ struct RouteCase
     const char* name;
     std::function<void(MainComponent&)> close;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const RouteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class AboutRoute : public MenuTest, public ::testing::WithParamInterface<RouteCase>
 {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
+#include <ostream>
 
 #include <chrono>
 #include <csignal>
@@ -22,6 +23,12 @@ struct SplitCase
     std::string line;
     Words words;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const SplitCase& c, std::ostream* os)
+{
+    *os << '"' << c.line << '"';
+}
 
 class SplitCommandLine : public ::testing::TestWithParam<SplitCase>
 {
@@ -128,6 +135,12 @@ struct ChoiceCase
     Words expected;
 };
 
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const ChoiceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ChooseCommand : public LauncherFixture, public ::testing::WithParamInterface<ChoiceCase>
 {
 };
@@ -160,6 +173,12 @@ struct FailureCase
     const char* name;
     const char* variable; // relative names are made absolute inside the scratch folder
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const FailureCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class StartFailure : public LauncherFixture, public ::testing::WithParamInterface<FailureCase>
 {

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace
 {
@@ -12,6 +13,12 @@ struct PlacementCase
     int panelX, panelWidth, dialogWidth, monitorWidth;
     int expectedX;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const PlacementCase& c, std::ostream* os)
+{
+    *os << "px " << c.panelX << " pw " << c.panelWidth << " dw " << c.dialogWidth << " mw " << c.monitorWidth;
+}
 
 class DialogPlacement : public ::testing::TestWithParam<PlacementCase>
 {

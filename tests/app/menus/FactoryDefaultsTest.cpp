@@ -3,6 +3,8 @@
 
 #include "MenuTestSupport.h"
 
+#include <ostream>
+
 namespace
 {
 using namespace menutest;
@@ -163,6 +165,12 @@ struct PendingCase
     Bytes afterLoop;
 };
 
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const PendingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class PendingRestore : public MenuTest, public ::testing::WithParamInterface<PendingCase>
 {
 };
@@ -204,6 +212,12 @@ struct CentreCase
     int panelWidth, panelHeight;
     int expectedHeight; // 0: the window stays as it was
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const CentreCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Recentre : public MenuTest, public ::testing::WithParamInterface<CentreCase>
 {

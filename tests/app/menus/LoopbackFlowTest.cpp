@@ -3,6 +3,8 @@
 
 #include "MenuTestSupport.h"
 
+#include <ostream>
+
 namespace
 {
 using namespace menutest;
@@ -31,6 +33,12 @@ struct FlowCase
     int stateEnd;
     bool tickEnd;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const FlowCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class LoopbackFlow : public MenuTest, public ::testing::WithParamInterface<FlowCase>
 {
@@ -165,6 +173,12 @@ struct PlacementCase
     int panelX;
     int expectedDialogX;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const PlacementCase& c, std::ostream* os)
+{
+    *os << "px " << c.panelX;
+}
 
 class LoopbackPlacement : public MenuTest, public ::testing::WithParamInterface<PlacementCase>
 {

@@ -3,6 +3,8 @@
 
 #include "MenuTestSupport.h"
 
+#include <ostream>
+
 #include <cstdlib>
 
 namespace
@@ -15,6 +17,12 @@ struct MenusCase
     const char* name;
     bool plugged;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const MenusCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class MenuModel : public MenuTest, public ::testing::WithParamInterface<MenusCase>
 {
@@ -86,6 +94,12 @@ struct RateTickCase
     double deviceRate;  // 0: the interface is absent
     const char* ticked; // nullptr: none
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const RateTickCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class RateTick : public MenuTest, public ::testing::WithParamInterface<RateTickCase>
 {
@@ -238,6 +252,12 @@ struct AudioSettingsCase
     const char* line;
     bool recorded;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const AudioSettingsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class AudioSettingsCommand : public MenuTest, public ::testing::WithParamInterface<AudioSettingsCase>
 {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
+#include <ostream>
 
 using namespace pelk::e2e;
 
@@ -255,6 +256,12 @@ struct AboutRoute
     std::function<void(Harness&, unsigned long aboutWindow)> close;
 };
 
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const AboutRoute& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class AboutClosed : public ::testing::TestWithParam<AboutRoute>
 {
 };
@@ -329,6 +336,12 @@ struct StartSwitch
     Bytes commands;
 };
 
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const StartSwitch& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class FactoryStart : public ::testing::TestWithParam<StartSwitch>
 {
 };
@@ -400,6 +413,12 @@ struct LaterSwitch
     bool firstEnds;
     Bytes commands;
 };
+
+// Test names in the test list show the case, not its bytes.
+[[maybe_unused]] void PrintTo(const LaterSwitch& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class FactoryLaterLaunch : public ::testing::TestWithParam<LaterSwitch>
 {

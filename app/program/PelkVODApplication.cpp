@@ -113,13 +113,11 @@ void PelkVODApplication::MainWindow::installMenuBar()
     if (panel == nullptr)
         return;
 
-    const auto contentSize = panel->getBounds().getBottomRight() - panel->getPosition();
+    // The bar takes its height from the panel for now; the restore or the centring that follows gives the
+    // window its size (resizing back here would rescale the panel's pictures once more for nothing).
     setMenuBar(panel, menuBarHeight);
     if (auto* bar = getMenuBarComponent())
         bar->setLookAndFeel(panel->popupMenuLookAndFeel.get());
-
-    // The bar takes its height from the window, not from the panel.
-    setContentComponentSize(contentSize.x, contentSize.y);
 }
 
 void PelkVODApplication::MainWindow::installConstrainer()

@@ -276,9 +276,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, LoopbackLayout,
                                                       {{{110, 144}, {110, 171}}},
                                                       5.0f,
                                                       false}),
-                         [](const auto& info) {
-                             return std::to_string(info.param.width) + "x" +
-                                    std::to_string(info.param.height);
+                         [](const auto& row) {
+                             return std::to_string(row.param.width) + "x" + std::to_string(row.param.height);
                          });
 
 TEST(LoopbackLayout, StartsAtTheLargePicturesSizeWithNoChoice)
@@ -399,11 +398,12 @@ TEST_P(LoopbackDrawing, TheChosenRoutingOnlyAndNoneWithoutChoiceOrWhenBothAreDis
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, LoopbackDrawing,
-    ::testing::Values(std::pair{314, 322}, std::pair{223, 229}, std::pair{214, 229}, std::pair{204, 209}),
-    [](const auto& info)
-    { return std::to_string(info.param.first) + "x" + std::to_string(info.param.second); });
+INSTANTIATE_TEST_SUITE_P(Sizes, LoopbackDrawing,
+                         ::testing::Values(std::pair{314, 322}, std::pair{223, 229}, std::pair{214, 229},
+                                           std::pair{204, 209}),
+                         [](const auto& row) {
+                             return std::to_string(row.param.first) + "x" + std::to_string(row.param.second);
+                         });
 
 // ---------------------------------------------------------------------------------------------------
 // Clicks, through the window's own mouse entry point, and the owner's setting of a button.

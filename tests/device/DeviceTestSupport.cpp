@@ -204,18 +204,13 @@ std::vector<pid_t> threadIds()
     return ids;
 }
 
-pid_t newThread(const std::vector<pid_t>& before)
+std::vector<pid_t> newThreads(const std::vector<pid_t>& before)
 {
-    pid_t found = 0;
+    std::vector<pid_t> added;
     for (pid_t id : threadIds())
-    {
-        if (std::find(before.begin(), before.end(), id) != before.end())
-            continue;
-        if (found != 0)
-            return 0;
-        found = id;
-    }
-    return found;
+        if (std::find(before.begin(), before.end(), id) == before.end())
+            added.push_back(id);
+    return added;
 }
 
 bool threadSleeps(pid_t thread)

@@ -87,8 +87,8 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // The kernel ids of this process's threads.
 std::vector<pid_t> threadIds();
-// The one thread that is in threadIds() now but not in before; 0 when there is not exactly one.
-pid_t newThread(const std::vector<pid_t>& before);
+// The threads in threadIds() now but not in before.
+std::vector<pid_t> newThreads(const std::vector<pid_t>& before);
 // Whether the thread with this kernel id is asleep, blocked in a wait (state S).
 bool threadSleeps(pid_t thread);
 

@@ -6,6 +6,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <sstream>
@@ -60,12 +61,17 @@ protected:
     AudioObjectID out = 0;
 };
 
-// Waits until the worker's thread sleeps in its wait for work (with the ring empty, nothing else puts it
-// to sleep).
-void waitUntilIdle(pid_t workerThread)
+// Waits until the threads started with the worker (its own, and any a sanitizer starts beside it) all
+// sleep: the worker then waits for work, as with the ring empty nothing else puts it to sleep.
+void waitUntilIdle(const std::vector<pid_t>& workerThreads)
 {
-    ASSERT_NE(workerThread, 0);
-    ASSERT_TRUE(waitUntil([workerThread] { return threadSleeps(workerThread); }));
+    ASSERT_FALSE(workerThreads.empty());
+    ASSERT_TRUE(waitUntil(
+        [&]
+        {
+            return std::all_of(workerThreads.begin(), workerThreads.end(),
+                               [](pid_t thread) { return threadSleeps(thread); });
+        }));
 }
 
 bool waitForHeldWriter()
@@ -81,7 +87,7 @@ TEST_F(VolumeWorkerTest, TheFirstRequestIsLoggedOnEnqueueAndOnDequeue)
         const auto before = threadIds();
         VolumeLevelThread worker;
         EXPECT_EQ(worker.getThreadName(), "VolumeLevel Thread");
-        waitUntilIdle(newThread(before));
+        waitUntilIdle(newThreads(before));
         worker.setLevelVolume(1, 1, -12.5);
         worker.notify();
         ASSERT_TRUE(waitForVolume(in, sim::Direction::input, 1, -12.5f));
@@ -137,7 +143,7 @@ TEST_F(VolumeWorkerTest, TheRequestInSlot1023WrapsTheWriteIndexToZero)
     {
         const auto before = threadIds();
         VolumeLevelThread worker;
-        const pid_t workerThread = newThread(before);
+        const auto workerThreads = newThreads(before);
         for (int i = 0; i < 1023; ++i)
         {
             worker.setLevelVolume(1, 1 + i % 2, -double(i) / 20.0);
@@ -148,7 +154,7 @@ TEST_F(VolumeWorkerTest, TheRequestInSlot1023WrapsTheWriteIndexToZero)
                     waitForVolume(in, sim::Direction::input, UInt32(1 + i % 2), Float32(-double(i) / 20.0)));
             }
         }
-        waitUntilIdle(workerThread);
+        waitUntilIdle(workerThreads);
         worker.setLevelVolume(1, 2, -55.0);
         worker.notify();
         ASSERT_TRUE(waitForVolume(in, sim::Direction::input, 2, -55.0f));

@@ -25,34 +25,42 @@ struct AboutRun
     bool modal = false;
 };
 
+// Calls tick every 10 ms while it lives; stopped when it goes, so nothing fires after the run.
+struct Ticker : juce::Timer
+{
+    explicit Ticker(std::function<void()> f) : tick(std::move(f)) { startTimer(10); }
+    ~Ticker() override { stopTimer(); }
+    void timerCallback() override { tick(); }
+    std::function<void()> tick;
+};
+
 AboutRun runAbout(MainComponent& p, const std::function<void(MainComponent&)>& close)
 {
     AboutRun run;
     auto* window = p.aboutDialogWindow.get();
-    std::function<void()> poll;
-    poll = [&]
-    {
-        if (!window->isShowing())
+    const auto start = juce::Time::getMillisecondCounter();
+    bool closing = false;
+    Ticker ticker(
+        [&]
         {
-            juce::Timer::callAfterDelay(10, poll);
-            return;
-        }
-        run.sawOpen = true;
-        run.contentOnScreen = p.aboutWindow->getScreenBounds();
-        run.resizable = window->isResizable();
-        run.modal = window->isCurrentlyModal();
-        close(p);
-    };
-    juce::Timer::callAfterDelay(50, poll);
-    juce::Timer::callAfterDelay(5000,
-                                [&]
-                                {
-                                    if (!run.returned && window->isCurrentlyModal())
-                                    {
-                                        run.guardFired = true;
-                                        window->exitModalState(0);
-                                    }
-                                });
+            if (!run.sawOpen && window->isShowing())
+            {
+                run.sawOpen = true;
+                run.contentOnScreen = p.aboutWindow->getScreenBounds();
+                run.resizable = window->isResizable();
+                run.modal = window->isCurrentlyModal();
+            }
+            if (run.sawOpen && !closing)
+            {
+                closing = true;
+                close(p);
+            }
+            if (juce::Time::getMillisecondCounter() - start > 5000 && window->isCurrentlyModal())
+            {
+                run.guardFired = true;
+                window->exitModalState(0);
+            }
+        });
 
     p.menuItemSelected(aboutId, 3);
     run.returned = true;

@@ -240,6 +240,8 @@ TEST(MenusEndToEnd, EveryMenuCommandChosenOnceWithThePointerAndKeys)
     menus.choose(0, 3);
     EXPECT_EQ(app.waitExit(), 0) << app.stderrText();
     EXPECT_TRUE(h.setting("WindowPosition").isNotEmpty());
+    EXPECT_EQ(h.setting("loopback"), "0");
+    EXPECT_EQ(h.setting("MonitoringHP"), "1");
     EXPECT_EQ(journalCommands(h), Bytes({36, 4, 6, 9, 8, 7, 5}));
 
     // The loopback content sat beside the panel, level with its top (checked last, after the program ended,

@@ -32,6 +32,10 @@ struct DeviceIdentity
 
 extern DeviceIdentity mydeviceStruct;
 
+// Fills mydeviceStruct with the interface's identifiers and names and callback, then sets owner last, so
+// that a notification thread never sees an owner with an incomplete record. Main thread.
+void setInterfaceIdentity(DeviceEventCallback callback, void* owner);
+
 // Delivers one event through the record at reference (the address of mydeviceStruct). Nothing is
 // delivered once the record has no owner.
 void raiseDeviceEvent(void* reference, ORV_CallbackEvent event);

@@ -1,11 +1,25 @@
 #include "RegisterDeviceCallBacksMac.h"
 
 #include "DeviceEventLock.h"
+#include "DeviceIds.h"
 #include "USBCommands.h"
 
 #include <cstring>
 
 DeviceIdentity mydeviceStruct;
+
+void setInterfaceIdentity(DeviceEventCallback callback, void* owner)
+{
+    mydeviceStruct.vendorId = pelk::kUsbVendorId;
+    mydeviceStruct.productIds[0] = pelk::kUsbProductId;
+    mydeviceStruct.productIds[1] = 0;
+    mydeviceStruct.productIds[2] = 0;
+    mydeviceStruct.productName = pelk::kProductName;
+    mydeviceStruct.audioDeviceName = pelk::kAudioDeviceName;
+    mydeviceStruct.manufacturerName = pelk::kManufacturerName;
+    mydeviceStruct.callback = callback;
+    mydeviceStruct.owner = owner;
+}
 
 io_connect_t root_port = 0;
 mach_port_t gMasterDevicePort = 0;

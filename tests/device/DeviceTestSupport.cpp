@@ -78,15 +78,7 @@ EventRecorder* currentRecorder = nullptr;
 EventRecorder::EventRecorder()
 {
     currentRecorder = this;
-    mydeviceStruct.vendorId = pelk::kUsbVendorId;
-    mydeviceStruct.productIds[0] = pelk::kUsbProductId;
-    mydeviceStruct.productIds[1] = 0;
-    mydeviceStruct.productIds[2] = 0;
-    mydeviceStruct.productName = pelk::kProductName;
-    mydeviceStruct.audioDeviceName = pelk::kAudioDeviceName;
-    mydeviceStruct.manufacturerName = pelk::kManufacturerName;
-    mydeviceStruct.callback = &EventRecorder::callback;
-    mydeviceStruct.owner = this;
+    setInterfaceIdentity(&EventRecorder::callback, this);
 }
 
 EventRecorder::~EventRecorder()

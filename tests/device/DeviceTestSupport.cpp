@@ -1,7 +1,5 @@
 #include "DeviceTestSupport.h"
 
-#include "DeviceIds.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -26,7 +26,12 @@ struct Fixture
         constrainer.setSizeLimits(226, 348, 452, 696);
         window.setConstrainer(&constrainer);
     }
-    ~Fixture() { window.setConstrainer(nullptr); }
+    // The bar refers to its model: it goes before the model does.
+    ~Fixture()
+    {
+        window.setMenuBar(nullptr);
+        window.setConstrainer(nullptr);
+    }
 
     juce::Rectangle<int> constrain(juce::Rectangle<int> proposed)
     {
@@ -69,6 +74,5 @@ TEST(ContentBorderConstrainer, GivesTheWindowBoundsForAContentSize)
     f.window.setTopLeftPosition(30, 40);
     const auto r = f.constrainer.boundsForContentSize(452, 696);
     EXPECT_EQ(r, juce::Rectangle<int>(30, 40, 452 + 2, 696 + 2 + 26 + 24));
-    f.window.setMenuBar(nullptr);
 }
 } // namespace

@@ -7,7 +7,6 @@
 #include "BinaryData.h"
 #include "ContentBorderConstrainer.h"
 #include "DeviceEventLock.h"
-#include "DeviceIds.h"
 #include "LevelFaders.h"
 #include "PanelMutes.h"
 #include "PatchGridLoopbackDialog.h"
@@ -209,15 +208,7 @@ MainComponent::MainComponent()
 
     enabledButtons(false);
 
-    mydeviceStruct.vendorId = pelk::kUsbVendorId;
-    mydeviceStruct.productIds[0] = pelk::kUsbProductId;
-    mydeviceStruct.productIds[1] = 0;
-    mydeviceStruct.productIds[2] = 0;
-    mydeviceStruct.productName = pelk::kProductName;
-    mydeviceStruct.audioDeviceName = pelk::kAudioDeviceName;
-    mydeviceStruct.manufacturerName = pelk::kManufacturerName;
-    mydeviceStruct.callback = &MainComponent::OnApiCallback;
-    mydeviceStruct.owner = this;
+    setInterfaceIdentity(&MainComponent::OnApiCallback, this);
 
     // With the interface present, device ready is handled in here.
     RegisterDeviceCallBacks();

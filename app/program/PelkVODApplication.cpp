@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "MainComponent.h"
+#include "PanelPictures.h"
 #include "SettingsFile.h"
 #include "SimControl.h"
 
@@ -23,6 +24,15 @@ void errorLine(const juce::String& text)
 {
     std::fprintf(stderr, "%s\n", text.toRawUTF8());
     std::fflush(stderr);
+}
+
+// The framework scans every font file of the system the first time any text is measured or drawn (here
+// the panel's menu bar, while the panel is built), and keeps the list in a singleton that is not guarded
+// against two threads. Nothing in the program touches fonts before the panel is built, so the scan runs on
+// its own thread from the start and is joined before the panel is built.
+void scanFonts()
+{
+    juce::Font::findAllTypefaceNames();
 }
 
 void requestStop()
@@ -162,6 +172,8 @@ PelkVODApplication::PelkVODApplication()
 
 PelkVODApplication::~PelkVODApplication()
 {
+    if (fontScan.joinable())
+        fontScan.join();
     mainWindow.reset();
     instance.reset();
     quitSignals.reset();
@@ -202,6 +214,8 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
         return;
     }
 
+    fontScan = std::thread(scanFonts);
+
     // 2.
     const bool reset = pelk::program::isResetCommandLine(commandLine);
 
@@ -212,6 +226,9 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
 
     // 3. and 4.
     auto window = std::make_unique<MainWindow>(getApplicationName() + " v" + getApplicationVersion());
+    // The panel's pictures are decoded while the font scan finishes; the panel is built once it has.
+    preloadPanelPictures();
+    fontScan.join();
     window->setContentOwned(new MainComponent(), true);
     window->installMenuBar();
 

@@ -7,6 +7,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <memory>
+#include <thread>
 
 class MainComponent;
 
@@ -68,5 +69,8 @@ private:
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<pelk::program::SingleInstance> instance;
     std::unique_ptr<pelk::program::QuitSignals> quitSignals;
+    // Scans the system fonts while the window and the pictures are prepared; joined before the panel,
+    // whose menu bar is the first to measure text.
+    std::thread fontScan;
     bool simulatorStarted = false;
 };

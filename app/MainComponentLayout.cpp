@@ -6,6 +6,8 @@
 #include "MainComponent.h"
 
 #include <cstdio>
+#include <future>
+#include <system_error>
 
 namespace
 {
@@ -64,10 +66,33 @@ void MainComponent::resized()
         // A menu bar strip as tall as the panel leaves no area for the art; the images stay as they are.
         if (artHeight > 0)
         {
-            backgroundImage = juce::ImageCache::getFromMemory(art.background, art.backgroundSize)
-                                  .rescaled(w, artHeight, juce::Graphics::highResamplingQuality);
-            buttonFaceImage = juce::ImageCache::getFromMemory(art.faces, art.facesSize)
-                                  .rescaled(w, artHeight, juce::Graphics::highResamplingQuality);
+            const auto background = juce::ImageCache::getFromMemory(art.background, art.backgroundSize);
+            const auto faces = juce::ImageCache::getFromMemory(art.faces, art.facesSize);
+            const auto rescale = [w, artHeight](const juce::Image& source)
+            { return source.rescaled(w, artHeight, juce::Graphics::highResamplingQuality); };
+
+            // Away from the art's own size the two pictures are resampled at the same time: each rescale
+            // only reads its source and draws into an image of its own. At the art's size the rescale
+            // hands back the source, not worth a thread.
+            if (faces.getWidth() == w && faces.getHeight() == artHeight)
+            {
+                backgroundImage = rescale(background);
+                buttonFaceImage = rescale(faces);
+            }
+            else
+            {
+                std::future<juce::Image> rescaledFaces;
+                try
+                {
+                    rescaledFaces = std::async(std::launch::async, rescale, faces);
+                }
+                catch (const std::system_error&) // no thread to be had: one after the other
+                {
+                    rescaledFaces = std::async(std::launch::deferred, rescale, faces);
+                }
+                backgroundImage = rescale(background);
+                buttonFaceImage = rescaledFaces.get();
+            }
         }
 
         std::fputs(sizeWordForWidth(w), stderr);

@@ -35,11 +35,6 @@ void scanFonts()
     juce::Font::findAllTypefaceNames();
 }
 
-void requestStop()
-{
-    juce::MessageManager::getInstance()->stopDispatchLoop();
-}
-
 // Factory settings asked for on the command line at start-up ("/default", "/defaults", "/init"): applied
 // here, after the window is shown and before the window state is forgotten the second time and before
 // "/init" stops the program. They are the final state: the monitoring restore that device ready left for
@@ -203,8 +198,6 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
         requestStop();
         return;
     }
-    instance->startListening([this](const juce::String& text) { anotherInstanceStarted(text); });
-
     const auto commandSwitch = matchCommandLine(commandLine);
 
     // 1. "/shutdown" with no instance running: no window, nothing stored, the interface untouched.
@@ -276,7 +269,14 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
 
     // 11.
     if (commandSwitch == CommandLineSwitch::init)
+    {
         requestStop();
+        return;
+    }
+
+    // Later launches are taken once the event loop is sure to run: one taken before a stop requested here
+    // would be dropped with the loop, while a later launch that is not taken waits for the lock instead.
+    instance->startListening([this](const juce::String& text) { anotherInstanceStarted(text); });
 }
 
 void PelkVODApplication::shutdown()
@@ -321,6 +321,15 @@ void PelkVODApplication::anotherInstanceStarted(const juce::String& commandLine)
 void PelkVODApplication::systemRequestedQuit()
 {
     requestStop();
+}
+
+void PelkVODApplication::requestStop()
+{
+    // Later launches from now on wait for this instance to end and then start afresh, instead of handing
+    // their command lines to an event loop that will not run them.
+    if (instance != nullptr)
+        instance->stopAccepting();
+    juce::MessageManager::getInstance()->stopDispatchLoop();
 }
 
 void PelkVODApplication::bringForward()

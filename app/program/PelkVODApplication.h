@@ -64,6 +64,7 @@ public:
     MainWindow* getMainWindow() const { return mainWindow.get(); }
 
 private:
+    void requestStop();
     void bringForward();
 
     std::unique_ptr<MainWindow> mainWindow;

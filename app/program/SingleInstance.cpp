@@ -21,6 +21,7 @@ constexpr const char* lockName = "Pelk VOD Panel.lock";
 constexpr const char* socketName = "Pelk VOD Panel.sock";
 constexpr char magic[4] = {'P', 'V', 'P', '1'};
 constexpr char answer[3] = {'o', 'k', '\n'};
+constexpr char ending[3] = {'n', 'o', '\n'}; // the instance is ending and takes nothing more
 
 using Clock = std::chrono::steady_clock;
 
@@ -184,6 +185,12 @@ bool SingleInstance::prepareFolder(const juce::File& dir)
 
 SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
 {
+    // An over-long command line can match no switch; it is handed over as the empty one, which only
+    // brings the running instance forward.
+    std::string text = commandLine.toStdString();
+    if (text.size() > limits.maxMessageBytes)
+        text.clear();
+
     for (const auto& dir : candidates)
     {
         if (!prepareFolder(dir))
@@ -200,36 +207,54 @@ SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
         chosenFolder = dir;
         socketAddress = socketAddressFor(dir, dirFd, socketName);
 
-        int r;
-        do
-            r = ::flock(fd, LOCK_EX | LOCK_NB);
-        while (r != 0 && errno == EINTR);
-
-        if (r == 0)
+        // The running instance binds its socket right after taking the lock, and lets the lock go a little
+        // after it stops taking command lines: until the deadline, each round tries the lock, then the
+        // hand-over.
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limits.senderWaitMs);
+        for (;;)
         {
-            lockFd = fd;
-            if (bindSocket())
-                return Role::first;
+            int r;
+            do
+                r = ::flock(fd, LOCK_EX | LOCK_NB);
+            while (r != 0 && errno == EINTR);
+            const int lockError = errno;
 
-            // The lock still keeps other launches out; they just cannot hand anything over.
-            notes.add("Pelk VOD Panel: no socket for later launches in " + folderText(dir) +
-                      "; a second launch will not reach this instance");
-            return Role::first;
+            if (r == 0)
+            {
+                lockFd = fd;
+                if (!bindSocket())
+                    // The lock still keeps other launches out; they just cannot hand anything over.
+                    notes.add("Pelk VOD Panel: no socket for later launches in " + folderText(dir) +
+                              "; a second launch will not reach this instance");
+                return Role::first;
+            }
+
+            if (lockError != EWOULDBLOCK)
+                break;
+
+            const auto handOver = handOverOnce(text, deadline);
+            if (handOver == HandOver::taken)
+            {
+                ::close(fd);
+                ::close(dirFd);
+                dirFd = -1;
+                return Role::handedOver;
+            }
+
+            if (handOver == HandOver::refused || Clock::now() >= deadline)
+            {
+                notes.add("Pelk VOD Panel: another instance is running but did not take the command line");
+                ::close(fd);
+                ::close(dirFd);
+                dirFd = -1;
+                return Role::handedOver;
+            }
+            ::usleep(20 * 1000);
         }
 
         ::close(fd);
-        if (errno != EWOULDBLOCK)
-        {
-            ::close(dirFd);
-            dirFd = -1;
-            continue;
-        }
-
-        if (!sendToRunningInstance(commandLine))
-            notes.add("Pelk VOD Panel: another instance is running but did not take the command line");
         ::close(dirFd);
         dirFd = -1;
-        return Role::handedOver;
     }
 
     notes.add("Pelk VOD Panel: no usable folder for the single-instance lock; running without it");
@@ -262,62 +287,52 @@ bool SingleInstance::bindSocket()
     return true;
 }
 
-bool SingleInstance::sendToRunningInstance(const juce::String& commandLine)
+SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text, Clock::time_point deadline)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limits.senderWaitMs);
-
     sockaddr_un address;
     if (!fillAddress(address, socketAddress))
-        return false;
+        return HandOver::refused;
 
-    // An over-long command line can match no switch; it is handed over as the empty one, which only
-    // brings the running instance forward.
-    std::string text = commandLine.toStdString();
-    if (text.size() > limits.maxMessageBytes)
-        text.clear();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return HandOver::refused;
 
-    // The running instance binds its socket right after taking the lock: retry a refused or missing
-    // socket until the deadline.
-    while (Clock::now() < deadline)
+    int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    if (r != 0 && errno == EAGAIN && waitFor(fd, POLLOUT, deadline))
     {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0)
-            return false;
-
-        int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        if (r != 0 && errno == EAGAIN && waitFor(fd, POLLOUT, deadline))
-        {
-            int error = 0;
-            socklen_t len = sizeof(error);
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
-            r = error == 0 ? 0 : -1;
-        }
-
-        if (r == 0)
-        {
-            bool ok = peerIsThisUser(fd);
-            if (ok)
-            {
-                char header[8];
-                std::memcpy(header, magic, 4);
-                const auto n = (uint32_t) text.size();
-                for (int i = 0; i < 4; ++i)
-                    header[4 + i] = (char) ((n >> (8 * i)) & 0xff);
-
-                char reply[sizeof(answer)];
-                ok = writeAll(fd, header, sizeof(header), deadline) &&
-                     writeAll(fd, text.data(), text.size(), deadline) &&
-                     readExactly(fd, reply, sizeof(reply), deadline) &&
-                     std::memcmp(reply, answer, sizeof(answer)) == 0;
-            }
-            ::close(fd);
-            return ok;
-        }
-
-        ::close(fd);
-        ::usleep(20 * 1000);
+        int error = 0;
+        socklen_t len = sizeof(error);
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+        r = error == 0 ? 0 : -1;
     }
-    return false;
+
+    if (r != 0)
+    {
+        ::close(fd);
+        return HandOver::notTaken;
+    }
+
+    if (!peerIsThisUser(fd))
+    {
+        ::close(fd);
+        return HandOver::refused;
+    }
+
+    char header[8];
+    std::memcpy(header, magic, 4);
+    const auto n = (uint32_t) text.size();
+    for (int i = 0; i < 4; ++i)
+        header[4 + i] = (char) ((n >> (8 * i)) & 0xff);
+
+    char reply[sizeof(answer)];
+    const bool answered = writeAll(fd, header, sizeof(header), deadline) &&
+                          writeAll(fd, text.data(), text.size(), deadline) &&
+                          readExactly(fd, reply, sizeof(reply), deadline);
+    ::close(fd);
+
+    if (!answered || std::memcmp(reply, ending, sizeof(ending)) == 0)
+        return HandOver::notTaken;
+    return std::memcmp(reply, answer, sizeof(answer)) == 0 ? HandOver::taken : HandOver::refused;
 }
 
 void SingleInstance::startListening(std::function<void(const juce::String&)> receiver)
@@ -376,21 +391,38 @@ void SingleInstance::serveOne(int connection)
     if (text.find('\0') != std::string::npos || !juce::CharPointer_UTF8::isValidString(text.data(), (int) n))
         return;
 
-    if (!writeAll(connection, answer, sizeof(answer), deadline))
-        return;
-
-    auto receiver = onMessage;
-    auto stillAlive = alive;
-    juce::MessageManager::callAsync(
-        [receiver, stillAlive, message = juce::String::fromUTF8(text.data(), (int) n)]
+    {
+        // Queued under the lock that stopAccepting() takes, so a command line is either queued ahead of
+        // the event loop's stop or answered as not taken.
+        const std::lock_guard<std::mutex> guard(acceptingLock);
+        if (!accepting)
         {
-            if (stillAlive->load() && receiver)
-                receiver(message);
-        });
+            writeAll(connection, ending, sizeof(ending), deadline);
+            return;
+        }
+
+        auto receiver = onMessage;
+        auto stillAlive = alive;
+        juce::MessageManager::callAsync(
+            [receiver, stillAlive, message = juce::String::fromUTF8(text.data(), (int) n)]
+            {
+                if (stillAlive->load() && receiver)
+                    receiver(message);
+            });
+    }
+
+    writeAll(connection, answer, sizeof(answer), deadline);
+}
+
+void SingleInstance::stopAccepting()
+{
+    const std::lock_guard<std::mutex> guard(acceptingLock);
+    accepting = false;
 }
 
 void SingleInstance::release()
 {
+    stopAccepting();
     alive->store(false);
 
     if (listener.joinable())

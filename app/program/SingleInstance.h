@@ -3,7 +3,9 @@
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -18,6 +20,8 @@ namespace pelk::program
 class SingleInstance
 {
 public:
+    using Clock = std::chrono::steady_clock;
+
     enum class Role
     {
         first,      // this process holds the lock and listens
@@ -53,6 +57,12 @@ public:
     // passed to the receiver on the message thread.
     void startListening(std::function<void(const juce::String&)> receiver);
 
+    // From now on a later launch is told that this instance is ending, and waits to take the lock over
+    // instead of handing its command line to an event loop that will not run it. Call it on the message
+    // thread before stopping the event loop: every command line taken before it is already queued ahead
+    // of the stop.
+    void stopAccepting();
+
     // Stops listening, removes the socket and lets the lock go.
     void release();
 
@@ -64,7 +74,13 @@ public:
 private:
     bool prepareFolder(const juce::File& dir);
     bool bindSocket();
-    bool sendToRunningInstance(const juce::String& commandLine);
+    enum class HandOver
+    {
+        taken,    // the running instance took the command line
+        notTaken, // no answer, the instance is ending, or nothing listens: try the lock again
+        refused   // the running instance belongs to someone else, or answered nonsense
+    };
+    HandOver handOverOnce(const std::string& text, Clock::time_point deadline);
     void listenLoop();
     void serveOne(int connection);
 
@@ -80,6 +96,8 @@ private:
     std::string socketAddress; // the path bound, possibly through /proc/self/fd
     std::thread listener;
     std::function<void(const juce::String&)> onMessage;
+    std::mutex acceptingLock; // taken while a command line is queued for the message thread
+    bool accepting = true;
     std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
 };
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -130,6 +131,25 @@ TEST_F(SingleInstanceTest, TwoLaunchesAtTheSameMomentMakeOneFirstInstance)
         t.join();
 
     EXPECT_EQ(firsts.load(), 1);
+}
+
+TEST_F(SingleInstanceTest, ALaterLaunchWhileTheInstanceIsEndingStartsAfreshOnceItHasGone)
+{
+    auto first = startFirst();
+    first->stopAccepting(); // the instance's event loop is stopping
+
+    auto later = std::async(std::launch::async,
+                            [this]
+                            {
+                                SingleInstance next({folder}, quickLimits());
+                                return next.claim("/defaults");
+                            });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    first->release();
+
+    EXPECT_EQ(later.get(), Role::first) << "a launch handed to an ending instance would be lost";
+    pumpFor(100);
+    EXPECT_TRUE(received.empty());
 }
 
 // What is left at the socket's name by an instance that was killed, or put there by something else.

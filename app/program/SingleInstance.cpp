@@ -185,10 +185,12 @@ bool SingleInstance::prepareFolder(const juce::File& dir)
 
 SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
 {
-    // An over-long command line can match no switch; it is handed over as the empty one, which only
-    // brings the running instance forward.
+    // An over-long command line, or one that is not UTF-8 (an argument in another encoding), can match no
+    // switch and would be refused by the channel; it is handed over as the empty one, which only brings
+    // the running instance forward.
     std::string text = commandLine.toStdString();
-    if (text.size() > limits.maxMessageBytes)
+    if (text.size() > limits.maxMessageBytes ||
+        !juce::CharPointer_UTF8::isValidString(text.data(), (int) text.size()))
         text.clear();
 
     for (const auto& dir : candidates)

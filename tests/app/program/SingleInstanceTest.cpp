@@ -87,14 +87,32 @@ TEST_F(SingleInstanceTest, ALaterLaunchHandsItsCommandLineToTheRunningInstance)
     EXPECT_EQ(st.st_mode & 0777, 0700u) << "the folder is the user's alone";
 }
 
-TEST_F(SingleInstanceTest, AnOverLongCommandLineArrivesAsTheEmptyOne)
+// Texts the channel would refuse, an over-long one and bytes that are not UTF-8 (an argument in another
+// encoding), arrive as the empty command line at once: the running instance still comes forward.
+class UnsendableCommandLine : public SingleInstanceTest, public ::testing::WithParamInterface<const char*>
 {
+};
+
+TEST_P(UnsendableCommandLine, ArrivesAsTheEmptyOneAtOnce)
+{
+    const juce::String text = GetParam() == std::string("over-long")
+                                  ? juce::String("/shutdown").paddedRight(' ', 100 * 1024)
+                                  : juce::String(juce::CharPointer_UTF8("/init \xff\xfe"));
     auto first = startFirst();
-    EXPECT_EQ(launchSecond(juce::String("/shutdown").paddedRight(' ', 100 * 1024)), Role::handedOver);
+    const auto start = std::chrono::steady_clock::now();
+    SingleInstance second({folder}, quickLimits());
+    EXPECT_EQ(second.claim(text), Role::handedOver);
+    EXPECT_TRUE(second.diagnostics().isEmpty()) << second.diagnostics().joinIntoString("\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(quickLimits().senderWaitMs));
     pumpUntilReceived(1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, UnsendableCommandLine, ::testing::Values("over-long", "not UTF-8"),
+                         [](const auto& test)
+                         { return std::string(test.param) == "over-long" ? "OverLong" : "NotUtf8"; });
 
 TEST_F(SingleInstanceTest, TheLockGoesWithTheInstance)
 {

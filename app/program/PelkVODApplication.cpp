@@ -80,9 +80,14 @@ void PelkVODApplication::MainWindow::closeButtonPressed()
 
 void PelkVODApplication::MainWindow::maximiseButtonPressed()
 {
-    if (isZoomed() && !boundsBeforeZoom.isEmpty())
+    if (isZoomed())
     {
-        setBounds(boundsBeforeZoom.withPosition(getPosition()));
+        // Back to the size before the zoom; a window that reached its largest size otherwise (restored at
+        // it, or dragged to it) goes back to the default size, so the button never does nothing.
+        if (boundsBeforeZoom.isEmpty() && constrainer != nullptr)
+            setBounds(constrainer->boundsForContentSize(defaultWidth, defaultHeight));
+        else
+            setBounds(boundsBeforeZoom.withPosition(getPosition()));
         boundsBeforeZoom = {};
         return;
     }

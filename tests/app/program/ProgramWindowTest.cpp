@@ -118,6 +118,24 @@ TEST(WindowMaximise, ZoomsToTheLargestPanelAtTheSameCornerAndBack)
     EXPECT_TRUE(h.setting("WindowPosition").startsWith("120 40 454 748")) << h.setting("WindowPosition");
 }
 
+TEST(WindowMaximise, AWindowOpenedAtItsLargestSizeGoesBackToTheDefaultSize)
+{
+    Harness h({true, "absent"});
+    h.writeSettings({{"WindowPosition", "120 40 454 748"}});
+    h.launch();
+    const auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+    ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 452; }));
+    const auto before = *h.geometry(*window);
+
+    h.click(before.x + before.width - maximiseFromRight, before.y + titleBarMiddle);
+    ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 316; }))
+        << "the maximise button did nothing";
+    EXPECT_EQ(h.panelGeometry(*window)->height, 486);
+    EXPECT_EQ(h.geometry(*window)->x, before.x);
+    EXPECT_EQ(h.geometry(*window)->y, before.y);
+}
+
 //==============================================================================
 struct StoredState
 {

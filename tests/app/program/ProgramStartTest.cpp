@@ -3,8 +3,10 @@
 
 #include "support/ProgramHarness.h"
 
+#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace pelk::e2e;
 
@@ -235,6 +237,9 @@ TEST_P(QuitSignal, KeepsTheWindowStateAndARecentChange)
     // Moved just before the signal: only the quit path stores the new position.
     ASSERT_TRUE(h.xdo({"windowmove", std::to_string(*window), "260", "140"}));
     ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 260; }));
+    // The display server has moved the window; the program learns of it from the server's next event,
+    // which nothing outside can observe. A moment for it, so the signal tests the quit path, not the race.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
 
     app.terminate(GetParam());
     EXPECT_EQ(app.waitExit(), 0);

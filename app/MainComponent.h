@@ -59,6 +59,9 @@ public:
     void setFactoryDefaults();
     // Shows a dialog window beside the panel, its content's top level with the panel's top.
     void showPatchGRIDDialog(juce::DialogWindow* window);
+    // Gives the loopback and About windows the main window's always-on-top state (off without a main
+    // window), so that the window manager keeps them above an always-on-top panel.
+    void dialogsFollowAlwaysOnTop();
     // Stores the main window's state under "WindowPosition" (an empty text forgets it).
     void savedWindowPosition(juce::String state);
 

@@ -119,7 +119,10 @@ void MainComponent::menuItemSelected(int menuItemID, int)
     {
         case alwaysOnTopId:
             if (auto* window = getParentComponent())
+            {
                 window->setAlwaysOnTop(!window->isAlwaysOnTop());
+                dialogsFollowAlwaysOnTop();
+            }
             break;
 
         case audioSettingsId:
@@ -149,6 +152,7 @@ void MainComponent::menuItemSelected(int menuItemID, int)
                 else if (loopbackState == 0)
                     loopbackDialog->loopbackOffButton.setToggleState(true, juce::sendNotificationSync);
                 loopbackDialog->repaint();
+                dialogsFollowAlwaysOnTop();
                 showPatchGRIDDialog(loopbackDialogWindow.get());
             }
             break;
@@ -163,6 +167,7 @@ void MainComponent::menuItemSelected(int menuItemID, int)
                 window.setBounds(panel.getX() - border.getLeft(), panel.getY() + 50 - border.getTop(),
                                  window.getWidth(), window.getHeight());
                 window.setResizable(false, false);
+                dialogsFollowAlwaysOnTop();
                 window.runModalLoop();
                 window.setVisible(false);
             }
@@ -222,6 +227,17 @@ void MainComponent::showPatchGRIDDialog(juce::DialogWindow* window)
     window->setBounds(x - border.getLeft(), panel.getY() - border.getTop(), window->getWidth(),
                       window->getHeight());
     window->setAlwaysOnTop(wasOnTop);
+}
+
+void MainComponent::dialogsFollowAlwaysOnTop()
+{
+    // A window that changes the state is made anew on some platforms and then shows above the windows of
+    // its layer; the dialogs go after the main window, so they end up above it.
+    auto* window = getParentComponent();
+    const bool onTop = window != nullptr && window->isAlwaysOnTop();
+    for (auto* dialog : {loopbackDialogWindow.get(), aboutDialogWindow.get()})
+        if (dialog != nullptr)
+            dialog->setAlwaysOnTop(onTop);
 }
 
 void MainComponent::setFactoryDefaults()

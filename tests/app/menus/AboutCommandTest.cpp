@@ -1,5 +1,5 @@
-// "About": the box opens modally below the panel's top and the command returns once it is closed, by
-// whichever route.
+// "About": the box opens modally below the panel's top, above an always-on-top main window, and the
+// command returns once it is closed, by whichever route.
 
 #include "MenuTestSupport.h"
 
@@ -23,6 +23,7 @@ struct AboutRun
     juce::Rectangle<int> contentOnScreen;
     bool resizable = true;
     bool modal = false;
+    bool onTop = false;
 };
 
 // Calls tick every 10 ms while it lives; stopped when it goes, so nothing fires after the run.
@@ -49,6 +50,7 @@ AboutRun runAbout(MainComponent& p, const std::function<void(MainComponent&)>& c
                 run.contentOnScreen = p.aboutWindow->getScreenBounds();
                 run.resizable = window->isResizable();
                 run.modal = window->isCurrentlyModal();
+                run.onTop = window->isAlwaysOnTop();
             }
             if (run.sawOpen && !closing)
             {
@@ -145,5 +147,23 @@ TEST_F(MenuTest, AboutAgainOpensAtThePanelsCurrentPosition)
 
     EXPECT_EQ(first.contentOnScreen.getPosition(), juce::Point<int>(100, 130));
     EXPECT_EQ(second.contentOnScreen.getPosition(), juce::Point<int>(400, 170));
+}
+TEST_F(MenuTest, AboutIsAlwaysOnTopExactlyWhileTheMainWindowIs)
+{
+    auto& p = makePanelAndSettle();
+    auto& w = showInWindow(100, 80);
+    const auto escape = [](MainComponent& shown) { shown.aboutDialogWindow->setVisible(false); };
+
+    // Set on the main window directly, not through the menu: the box still follows.
+    for (const bool onTop : {true, false, true})
+    {
+        w.setAlwaysOnTop(onTop);
+        pumpFor(20);
+        const auto run = runAbout(p, escape);
+        EXPECT_TRUE(run.sawOpen);
+        EXPECT_TRUE(run.modal);
+        EXPECT_EQ(run.onTop, onTop);
+        EXPECT_EQ(run.contentOnScreen.getPosition(), juce::Point<int>(100, 130));
+    }
 }
 } // namespace

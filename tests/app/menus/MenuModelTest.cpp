@@ -219,7 +219,7 @@ TEST_F(MenuTest, AnActionMessageOtherThanTheLoopbackUpdateOnlyRebuildsTheMenus)
     p.removeListener(&counter);
 }
 
-TEST_F(MenuTest, AlwaysOnTopTogglesTheMainWindowInPlaceAndTheTickFollows)
+TEST_F(MenuTest, AlwaysOnTopTogglesTheMainWindowInPlaceTheTickAndTheDialogsFollow)
 {
     auto& p = makePanelAndSettle();
 
@@ -230,6 +230,10 @@ TEST_F(MenuTest, AlwaysOnTopTogglesTheMainWindowInPlaceAndTheTickFollows)
     auto& w = showInWindow(300, 120);
     const auto bounds = w.getBounds();
     const auto panelOnScreen = p.getScreenBounds();
+    p.menuItemSelected(8197, 2); // the loopback window open beside the panel, the About box hidden
+    pumpFor(50);
+    auto& loopback = *p.loopbackDialogWindow;
+    const auto loopbackBounds = loopback.getBounds();
 
     for (const bool expectOnTop : {true, false, true, false})
     {
@@ -242,6 +246,13 @@ TEST_F(MenuTest, AlwaysOnTopTogglesTheMainWindowInPlaceAndTheTickFollows)
         EXPECT_EQ(p.getScreenBounds(), panelOnScreen);
         EXPECT_TRUE(w.isOnDesktop());
         EXPECT_TRUE(w.isVisible());
+        // Both dialogs take the main window's state; the open one stays open in its place.
+        EXPECT_EQ(loopback.isAlwaysOnTop(), expectOnTop);
+        EXPECT_TRUE(loopback.isOnDesktop());
+        EXPECT_TRUE(loopback.isVisible());
+        EXPECT_EQ(loopback.getBounds(), loopbackBounds);
+        EXPECT_EQ(p.aboutDialogWindow->isAlwaysOnTop(), expectOnTop);
+        EXPECT_FALSE(p.aboutDialogWindow->isVisible());
     }
 }
 

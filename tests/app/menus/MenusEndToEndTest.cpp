@@ -1,6 +1,6 @@
 // The real program end to end: the command-line factory settings at start and from a later launch, every
-// menu command chosen with the pointer and the keyboard, the About box closed by each route, and the
-// desktop audio-settings tool replaced by a recording stand-in.
+// menu command chosen with the pointer and the keyboard, the About box closed by each route, the dialogs
+// above an always-on-top main window, and the desktop audio-settings tool replaced by a recording stand-in.
 
 #include "PopupMenuLookAndFeel.h"
 #include "support/ProgramHarness.h"
@@ -132,6 +132,48 @@ int monitorSectionDifference(const juce::File& a, const juce::File& b)
     return differing;
 }
 
+// Waits for the window of that title to show with (onTop) or without the always-on-top state; the program
+// makes a window anew when its state changes, so the window found may have a new id.
+std::optional<unsigned long> waitForAlwaysOnTop(Harness& h, const std::string& windowTitle, bool onTop)
+{
+    std::optional<unsigned long> found;
+    waitUntil(
+        [&]
+        {
+            const auto now = h.waitForWindow(windowTitle, Milliseconds(500));
+            if (!now)
+                return false;
+            const auto props =
+                runTool({"xprop", "-id", std::to_string(*now), "_NET_WM_STATE"}, h.environment());
+            if (!props || (props->find("_NET_WM_STATE_ABOVE") != std::string::npos) != onTop)
+                return false;
+            found = now;
+            return true;
+        });
+    return found;
+}
+
+// Whether the window manager stacks window upper above window lower (both among its clients).
+bool stackedAbove(const Harness& h, unsigned long upper, unsigned long lower)
+{
+    // "_NET_CLIENT_LIST_STACKING(WINDOW): window id # 0x400007, 0x600007", from the bottom to the top.
+    const auto out = runTool({"xprop", "-root", "_NET_CLIENT_LIST_STACKING"}, h.environment());
+    if (!out)
+        return false;
+    const auto ids =
+        juce::StringArray::fromTokens(juce::String(*out).fromFirstOccurrenceOf("#", false, false), ",", "");
+    int upperIndex = -1, lowerIndex = -1;
+    for (int i = 0; i < ids.size(); ++i)
+    {
+        const auto id = std::stoul(ids[i].trim().toStdString(), nullptr, 16);
+        if (id == upper)
+            upperIndex = i;
+        if (id == lower)
+            lowerIndex = i;
+    }
+    return upperIndex >= 0 && lowerIndex >= 0 && upperIndex > lowerIndex;
+}
+
 // A recording stand-in for the desktop's audio settings tool.
 juce::File makeRecorder(Harness& h)
 {
@@ -176,16 +218,8 @@ TEST(MenusEndToEnd, EveryMenuCommandChosenOnceWithThePointerAndKeys)
     for (const bool onTop : {true, false})
     {
         menus.choose(0, 1);
-        std::optional<unsigned long> now;
-        ASSERT_TRUE(waitUntil(
-            [&]
-            {
-                now = h.waitForWindow(title, Milliseconds(500));
-                const auto props = runTool({"xprop", "-id", std::to_string(now.value_or(0)), "_NET_WM_STATE"},
-                                           h.environment());
-                return now && props && (props->find("_NET_WM_STATE_ABOVE") != std::string::npos) == onTop;
-            }));
-        window = now;
+        window = waitForAlwaysOnTop(h, title, onTop);
+        ASSERT_TRUE(window.has_value());
         menus.setWindow(*window);
         const auto after = h.panelGeometry(*window);
         ASSERT_TRUE(after.has_value());
@@ -249,6 +283,85 @@ TEST(MenusEndToEnd, EveryMenuCommandChosenOnceWithThePointerAndKeys)
     EXPECT_EQ(dialog->y, panel->y);
     EXPECT_EQ(dialog->width, 314);
     EXPECT_TRUE(dialog->x == panel->x + panel->width || dialog->x + dialog->width == panel->x) << dialog->x;
+}
+
+TEST(MenusEndToEnd, WithTheMainWindowAlwaysOnTopTheDialogsShowAboveItAndTakeClicks)
+{
+    Harness h({true, "plugged"});
+    auto& app = h.launch();
+    ASSERT_TRUE(app.waitForStderr("POS: Korr: ")) << app.stderrText();
+    auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+    ASSERT_TRUE(waitForCommands(h, {5, 7}));
+    MenuDriver menus(h, *window);
+
+    // The loopback window open beside the panel (the stored "off" goes out).
+    menus.choose(2, 1);
+    EXPECT_TRUE(waitForCommands(h, {5, 7, 8}));
+    auto loopback = h.waitForWindow("Loopback");
+    ASSERT_TRUE(loopback.has_value());
+    const auto loopbackBefore = dialogContent(h, *loopback, 314, 322);
+    ASSERT_TRUE(loopbackBefore.has_value());
+
+    // File > Always on top: the main window and the open loopback window take the new state, and the
+    // dialog is stacked above the panel.
+    const auto switchAlwaysOnTop = [&](bool onTop)
+    {
+        menus.choose(0, 1);
+        window = waitForAlwaysOnTop(h, title, onTop);
+        ASSERT_TRUE(window.has_value());
+        menus.setWindow(*window);
+        EXPECT_TRUE(waitForAlwaysOnTop(h, "Loopback", onTop).has_value())
+            << "the loopback window kept its state";
+        loopback = h.waitForWindow("Loopback");
+        ASSERT_TRUE(loopback.has_value());
+        EXPECT_TRUE(waitUntil([&] { return stackedAbove(h, *loopback, *window); }));
+    };
+    switchAlwaysOnTop(true);
+    ASSERT_FALSE(HasFatalFailure());
+    const auto content = dialogContent(h, *loopback, 314, 322); // in its place
+    ASSERT_TRUE(content.has_value());
+    EXPECT_EQ(content->x, loopbackBefore->x);
+    EXPECT_EQ(content->y, loopbackBefore->y);
+
+    // The panel moved over the dialog's "on" button: a click there still reaches the dialog.
+    const int onX = content->x + 15 + 21, onY = content->y + 206 + 21;
+    ASSERT_TRUE(
+        h.xdo({"windowmove", std::to_string(*window), std::to_string(onX - 200), std::to_string(onY - 300)}));
+    ASSERT_TRUE(waitUntil(
+        [&]
+        {
+            const auto g = h.geometry(*window);
+            return g && g->x < onX && onX < g->x + g->width && g->y < onY && onY < g->y + g->height;
+        }));
+    h.click(onX, onY);
+    EXPECT_TRUE(waitForCommands(h, {5, 7, 8, 9})) << "the click did not reach the loopback window";
+    std::this_thread::sleep_for(Milliseconds(300));
+    EXPECT_TRUE(h.screenshotRoot(screenshotFile("loopback-always-on-top.png")));
+
+    // Help > About: the box opens above the panel, at its place, and its close area takes the click.
+    menus.choose(3, 1);
+    const auto about = h.waitForWindow("About Pelk VOD");
+    ASSERT_TRUE(about.has_value());
+    const auto panel = h.panelGeometry(*window);
+    const auto box = dialogContent(h, *about, 534, 212);
+    ASSERT_TRUE(panel.has_value() && box.has_value());
+    EXPECT_EQ(box->x, panel->x);
+    EXPECT_EQ(box->y, panel->y + 50);
+    EXPECT_TRUE(waitUntil([&] { return stackedAbove(h, *about, *window); })) << "the About box is behind";
+    std::this_thread::sleep_for(Milliseconds(300));
+    EXPECT_TRUE(h.screenshotRoot(screenshotFile("about-always-on-top.png")));
+    h.click(box->x + 109 + 20, box->y + 166 + 11);
+    EXPECT_TRUE(
+        waitUntil([&] { return h.findWindows("About Pelk VOD").empty() || !h.geometry(*about)->viewable; }))
+        << "the close area did not close the box";
+
+    // File > Always on top again: both windows leave the state, the dialog still above the panel.
+    switchAlwaysOnTop(false);
+    ASSERT_FALSE(HasFatalFailure());
+
+    menus.choose(0, 3);
+    EXPECT_EQ(app.waitExit(), 0) << app.stderrText();
 }
 
 //==============================================================================

@@ -217,7 +217,12 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
     // 2.
     const bool reset = pelk::program::isResetCommandLine(commandLine);
 
-    // The simulated machine runs only in the process that shows the panel.
+    // The simulated machine runs only in the process that shows the panel. Its run-loop deliveries are
+    // posted to the framework's message loop, so each keeps its place among the other messages; this thread,
+    // the message thread, is its main thread.
+    platform::sim::MainThreadLoop messageLoop;
+    messageLoop.post = [](std::function<void()> call) { juce::MessageManager::callAsync(std::move(call)); };
+    platform::sim::setMainThreadLoop(std::move(messageLoop));
     for (const auto& line : platform::sim::startFromEnvironment())
         errorLine(line);
     simulatorStarted = true;

@@ -30,7 +30,8 @@ enum class Clock
 enum class MainLoop
 {
     manual, // deliveries wait until pumpMain() runs them on the calling thread
-    juce    // each delivery is posted with juce::MessageManager::callAsync, in order with other messages
+    juce    // each delivery is posted to the installed MainThreadLoop (below: the framework's message loop,
+            // juce::MessageManager::callAsync), in order with other messages
 };
 
 enum class Topology
@@ -64,8 +65,27 @@ struct Config
 
 // Drops the old world (its notification thread is stopped with a bounded wait) and makes a fresh one: the
 // interface unplugged, with unknown monitoring state; no other devices; nothing registered; time 0. The
-// calling thread becomes the main thread (with MainLoop::juce: the JUCE message thread).
+// calling thread becomes the main thread (with MainLoop::juce: the installed loop's thread, the JUCE message
+// thread). Needs no MainThreadLoop.
 void reset(const Config& config = {});
+
+// How deliveries reach the main thread's loop with MainLoop::juce. The program's start-up installs the
+// framework's message loop; the tests linking pelk_platform_sim get that same loop installed by default.
+// With no loop (or no post), deliveries wait for pumpMain() as with MainLoop::manual.
+struct MainThreadLoop
+{
+    // Queues one call to run on the loop's thread, after the calls queued before it.
+    std::function<void(std::function<void()>)> post;
+    // Whether the calling thread is the loop's thread; nullopt when the loop cannot tell (it is not there),
+    // and then, as when unset, the thread that called reset() is the main thread (MainLoop::juce only).
+    std::function<std::optional<bool>()> isLoopThread;
+    // Runs the loop's pending work on its thread for about this many milliseconds: waitAudioIdle() on the
+    // loop's thread (in either mode) keeps the loop going while it waits.
+    std::function<void(int milliseconds)> runFor;
+};
+// Installs the loop for the worlds from now on (reset() keeps it); MainThreadLoop{} removes it. Returns the
+// loop it replaces.
+MainThreadLoop setMainThreadLoop(MainThreadLoop loop);
 
 // ---- USB bus ------------------------------------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 // is touched.
 
 #include "CFObjects.h"
+#include "PlatformJuce.h"
 
 #include <algorithm>
 #include <cmath>
@@ -378,6 +379,11 @@ std::string platform::toStdString(CFStringRef string)
 {
     const Object* o = live(string);
     return o != nullptr && o->kind == Kind::string ? static_cast<const String*>(o)->text : std::string();
+}
+
+juce::String platform::toJuceString(CFStringRef string)
+{
+    return juce::String::fromUTF8(platform::toStdString(string).c_str());
 }
 
 // ---- Numbers ----

@@ -1,11 +1,9 @@
-// The world: lifetime, clock, main run loop, notification thread, journal and the control API.
+// The world's internals: its lifetime, clock, main run loop, notification thread, journal and the audio
+// helpers shared by the service and the control functions (those are in SimControl.cpp).
 
 #include "World.h"
 
-#include "DeviceIds.h"
-#include "PlatformJuce.h"
-
-#include <juce_events/juce_events.h>
+#include <juce_core/juce_core.h>
 
 #include <cmath>
 #include <cstdio>
@@ -43,6 +41,12 @@ std::condition_variable& changed()
     return *cv;
 }
 
+MainThreadLoop& mainThreadLoop()
+{
+    static auto* loop = new MainThreadLoop;
+    return *loop;
+}
+
 // A fresh world: the interface on the bus (unplugged), the calling thread as the main thread.
 static void setUp(World& w, const Config& config)
 {
@@ -66,6 +70,18 @@ World& world()
         setUp(*current, Config{});
     }
     return *current;
+}
+
+void replaceWorld(Lock& lock, const Config& config)
+{
+    if (current != nullptr)
+    {
+        stopNotifier(lock, current->notifier, 500);
+        current->notifier.reset();
+        delete current;
+    }
+    current = new World;
+    setUp(*current, config);
 }
 
 World::~World()
@@ -92,10 +108,27 @@ AudioObjectID newAudioId()
 
 bool isMainThread(const World& w)
 {
-    if (w.config.mainLoop == MainLoop::juce)
-        if (auto* mm = juce::MessageManager::getInstanceWithoutCreating())
-            return mm->isThisTheMessageThread();
+    if (const auto& isLoopThread = mainThreadLoop().isLoopThread;
+        w.config.mainLoop == MainLoop::juce && isLoopThread)
+        if (const std::optional<bool> onLoop = isLoopThread())
+            return *onLoop;
     return std::this_thread::get_id() == w.mainThread;
+}
+
+bool onNotificationThread()
+{
+    return threadRole != nullptr;
+}
+
+std::string roleLocked(const World& w)
+{
+    if (isMainThread(w))
+        return "main";
+    if (threadRole != nullptr)
+        return threadRole;
+    if (auto* thread = juce::Thread::getCurrentThread())
+        return thread->getThreadName().toStdString();
+    return "other";
 }
 
 SInt64 now(const World& w)
@@ -164,10 +197,10 @@ static void runOneMain(UInt64 generation)
 void postMain(World& w, std::function<void()> item)
 {
     w.mainQueue.push_back(std::move(item));
-    if (w.config.mainLoop == MainLoop::juce)
+    if (const auto& post = mainThreadLoop().post; w.config.mainLoop == MainLoop::juce && post)
     {
         const UInt64 generation = w.generation;
-        juce::MessageManager::callAsync([generation] { runOneMain(generation); });
+        post([generation] { runOneMain(generation); });
     }
 }
 
@@ -270,7 +303,7 @@ void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObject
     changed().notify_all();
 }
 
-static bool stopNotifier(Lock& lock, std::shared_ptr<Notifier> n, int timeoutMs)
+bool stopNotifier(Lock& lock, std::shared_ptr<Notifier> n, int timeoutMs)
 {
     if (!n)
         return true;
@@ -366,6 +399,22 @@ void applyRate(World& w, AudioDevice& d, Float64 rate, int latencyReads)
                         {{kAudioDevicePropertyNominalSampleRate, kAudioObjectPropertyScopeGlobal, 0}});
 }
 
+AudioDevice makeAudioDevice(const AudioDeviceSpec& spec)
+{
+    AudioDevice d;
+    d.id = newAudioId();
+    d.uid = spec.uid.empty() ? "device-" + std::to_string(d.id) : spec.uid;
+    d.name = spec.name;
+    d.manufacturer = spec.manufacturer;
+    d.dir[0].streams = spec.inputStreams;
+    d.dir[1].streams = spec.outputStreams;
+    d.rate = spec.rate;
+    d.acceptedRates = kKnownRates;
+    for (auto& dir : d.dir)
+        dir.format = format24x4(spec.rate);
+    return d;
+}
+
 bool changeVolume(World& w, AudioDevice& d, int dir, UInt32 element, Float32 db)
 {
     if (element < 1 || element > 2 || d.dir[dir].streams == 0 || !std::isfinite(db))
@@ -396,571 +445,6 @@ bool changeMute(World& w, AudioDevice& d, int dir, UInt32 element, bool muted)
 
 } // namespace platform::sim::detail
 
-// ---- Control API ----
-
-namespace platform::sim
-{
-using namespace detail;
-
-UsbDeviceSpec& UsbDeviceSpec::set(const std::string& key, RegistryValue value)
-{
-    erase(key);
-    registry.emplace_back(key, std::move(value));
-    return *this;
-}
-
-UsbDeviceSpec& UsbDeviceSpec::erase(const std::string& key)
-{
-    for (auto it = registry.begin(); it != registry.end(); ++it)
-        if (it->first == key)
-        {
-            registry.erase(it);
-            break;
-        }
-    return *this;
-}
-
-UsbDeviceSpec otherDeviceSpec(UInt16 vendorId, UInt16 productId, const std::string& vendorName,
-                              const std::string& productName)
-{
-    UsbDeviceSpec spec;
-    spec.set(kUSBVendorID, SInt32(vendorId)).set(kUSBProductID, SInt32(productId));
-    spec.set(kUSBVendorString, vendorName).set(kUSBProductString, productName);
-    spec.descriptorVendor = vendorId;
-    spec.descriptorProduct = productId;
-    return spec;
-}
-
-UsbDeviceSpec interfaceSpec()
-{
-    UsbDeviceSpec spec = otherDeviceSpec(UInt16(pelk::kUsbVendorId), UInt16(pelk::kUsbProductId),
-                                         pelk::kManufacturerName, pelk::kProductName);
-    spec.descriptorRelease = UInt16(pelk::kUsbReleaseNumber);
-    spec.decodesCommands = true;
-    return spec;
-}
-
-void reset(const Config& config)
-{
-    Lock lock(mutex());
-    if (current != nullptr)
-    {
-        stopNotifier(lock, current->notifier, 500);
-        current->notifier.reset();
-        delete current;
-    }
-    current = new World;
-    setUp(*current, config);
-    platform::takeViolations(true);
-    changed().notify_all(); // writers held at the old world's gate go on
-}
-
-UsbDevice addUsbDevice(const UsbDeviceSpec& spec)
-{
-    Lock lock(mutex());
-    World& w = world();
-    w.bus.emplace_back();
-    w.bus.back().spec = spec;
-    return UsbDevice(w.bus.size() - 1);
-}
-
-void setInterfaceSpec(const UsbDeviceSpec& spec)
-{
-    Lock lock(mutex());
-    world().bus[kInterface].spec = spec;
-}
-
-bool plug(UsbDevice device, const PlugOptions& options)
-{
-    Lock lock(mutex());
-    World& w = world();
-    if (device < 0 || device >= int(w.bus.size()) || w.bus[device].plugged)
-        return false;
-    plugLocked(w, device, options);
-    return true;
-}
-
-bool unplug(UsbDevice device, const UnplugOptions& options)
-{
-    Lock lock(mutex());
-    World& w = world();
-    if (device < 0 || device >= int(w.bus.size()) || !w.bus[device].plugged)
-        return false;
-    unplugLocked(w, device, options);
-    return true;
-}
-
-bool isPlugged(UsbDevice device)
-{
-    Lock lock(mutex());
-    World& w = world();
-    return device >= 0 && device < int(w.bus.size()) && w.bus[device].plugged;
-}
-
-void failUsbRequests(const UsbFailRule& rule)
-{
-    Lock lock(mutex());
-    world().failRule = rule;
-    world().requestsSinceRule = 0;
-}
-
-void failStep(Step step, IOReturn status, int count, UsbDevice device)
-{
-    Lock lock(mutex());
-    if (count != 0)
-        world().faults.push_back({step, status, count, device});
-}
-
-void clearStep(Step step)
-{
-    Lock lock(mutex());
-    auto& faults = world().faults;
-    faults.erase(std::remove_if(faults.begin(), faults.end(), [&](const Fault& f) { return f.step == step; }),
-                 faults.end());
-}
-
-AudioObjectID interfaceAudioDevice(Direction direction)
-{
-    Lock lock(mutex());
-    World& w = world();
-    refreshInterfaceAudio(w);
-    if (!w.interfaceAudioListed)
-        return 0;
-    return direction == Direction::input ? w.interfaceIn : w.interfaceOut;
-}
-
-AudioDevice detail::makeAudioDevice(const AudioDeviceSpec& spec)
-{
-    AudioDevice d;
-    d.id = newAudioId();
-    d.uid = spec.uid.empty() ? "device-" + std::to_string(d.id) : spec.uid;
-    d.name = spec.name;
-    d.manufacturer = spec.manufacturer;
-    d.dir[0].streams = spec.inputStreams;
-    d.dir[1].streams = spec.outputStreams;
-    d.rate = spec.rate;
-    d.acceptedRates = kKnownRates;
-    for (auto& dir : d.dir)
-        dir.format = format24x4(spec.rate);
-    return d;
-}
-
-AudioObjectID addAudioDevice(const AudioDeviceSpec& spec, int position)
-{
-    Lock lock(mutex());
-    World& w = world();
-    AudioDevice d = makeAudioDevice(spec);
-    const AudioObjectID id = d.id;
-    w.audio[id] = std::move(d);
-    if (position < 0 || position >= int(w.deviceList.size()))
-        w.deviceList.push_back(id);
-    else
-        w.deviceList.insert(w.deviceList.begin() + position, id);
-    return id;
-}
-
-std::vector<AudioObjectID> audioDevices()
-{
-    Lock lock(mutex());
-    refreshInterfaceAudio(world());
-    return world().deviceList;
-}
-
-template <typename F> static bool onDevice(AudioObjectID id, F&& f)
-{
-    Lock lock(mutex());
-    World& w = world();
-    AudioDevice* d = listedDevice(w, id);
-    return d != nullptr && f(w, *d);
-}
-
-static int dirIndex(Direction d)
-{
-    return d == Direction::input ? 0 : 1;
-}
-
-bool setVolumeDb(AudioObjectID device, Direction direction, UInt32 element, Float32 decibels)
-{
-    return onDevice(device, [&](World& w, AudioDevice& d)
-                    { return changeVolume(w, d, dirIndex(direction), element, decibels); });
-}
-
-bool setMute(AudioObjectID device, Direction direction, UInt32 element, bool muted)
-{
-    return onDevice(device, [&](World& w, AudioDevice& d)
-                    { return changeMute(w, d, dirIndex(direction), element, muted); });
-}
-
-bool setRate(AudioObjectID device, Float64 rate)
-{
-    return std::isfinite(rate) && rate > 0 && setRateUnchecked(device, rate);
-}
-
-bool setRateUnchecked(AudioObjectID device, Float64 rate)
-{
-    return onDevice(device,
-                    [&](World& w, AudioDevice& d)
-                    {
-                        applyRate(w, d, rate);
-                        return true;
-                    });
-}
-
-bool setPlayThru(AudioObjectID device, Direction direction, UInt32 on)
-{
-    return onDevice(device,
-                    [&](World& w, AudioDevice& d)
-                    {
-                        DirectionState& s = d.dir[dirIndex(direction)];
-                        if (s.streams == 0)
-                            return false;
-                        if (s.playThru != on)
-                        {
-                            s.playThru = on;
-                            enqueueNotification(
-                                w, d.id, {{kAudioDevicePropertyPlayThru, scopeOf(dirIndex(direction)), 0}});
-                        }
-                        return true;
-                    });
-}
-
-bool notifyRaw(AudioObjectID device, const std::vector<AudioObjectPropertyAddress>& addresses)
-{
-    Lock lock(mutex());
-    World& w = world();
-    if (w.notificationsRefused || addresses.empty())
-        return false;
-    enqueueNotification(w, device, addresses, Coalescing::perChange);
-    return true;
-}
-
-template <typename T, typename F> static T readDevice(AudioObjectID id, T fallback, F&& f)
-{
-    Lock lock(mutex());
-    World& w = world();
-    auto it = w.audio.find(id);
-    return it == w.audio.end() ? fallback : f(it->second);
-}
-
-Float32 volumeDb(AudioObjectID device, Direction direction, UInt32 element)
-{
-    return readDevice<Float32>(
-        device, NAN,
-        [&](AudioDevice& d)
-        { return element >= 1 && element <= 2 ? d.dir[dirIndex(direction)].controls[element].db : NAN; });
-}
-
-Float32 volumeScalar(AudioObjectID device, Direction direction, UInt32 element)
-{
-    return dbToScalar(volumeDb(device, direction, element));
-}
-
-bool mute(AudioObjectID device, Direction direction, UInt32 element)
-{
-    return readDevice<bool>(device, false,
-                            [&](AudioDevice& d) {
-                                return element >= 1 && element <= 2 &&
-                                       d.dir[dirIndex(direction)].controls[element].mute;
-                            });
-}
-
-Float64 rate(AudioObjectID device)
-{
-    return readDevice<Float64>(device, 0.0, [](AudioDevice& d) { return d.rate; });
-}
-
-AudioStreamBasicDescription physicalFormat(AudioObjectID device, Direction direction)
-{
-    return readDevice<AudioStreamBasicDescription>(
-        device, {}, [&](AudioDevice& d) { return d.dir[dirIndex(direction)].format; });
-}
-
-int listenerCount(AudioObjectID device)
-{
-    Lock lock(mutex());
-    int count = 0;
-    for (auto& l : world().listeners)
-        count += !l->removed && l->object == device;
-    return count;
-}
-
-void setAcceptedRates(AudioObjectID device, const std::vector<Float64>& rates)
-{
-    readDevice<bool>(device, false,
-                     [&](AudioDevice& d)
-                     {
-                         d.acceptedRates = rates;
-                         return true;
-                     });
-}
-
-void setRateLatency(AudioObjectID device, int reads)
-{
-    readDevice<bool>(device, false,
-                     [&](AudioDevice& d)
-                     {
-                         d.latencyReads = std::max(0, reads);
-                         return true;
-                     });
-}
-
-void shrinkDeviceListBetweenSizeAndRead(int devices)
-{
-    Lock lock(mutex());
-    world().shrinkNext = std::max(0, devices);
-}
-
-void failProperty(const PropertyFault& fault)
-{
-    Lock lock(mutex());
-    if (fault.count != 0)
-        world().propertyFaults.push_back(fault);
-}
-
-void clearPropertyFaults()
-{
-    Lock lock(mutex());
-    world().propertyFaults.clear();
-}
-
-void holdWrites()
-{
-    Lock lock(mutex());
-    world().holdWrites = true;
-}
-
-void releaseWrites()
-{
-    Lock lock(mutex());
-    world().holdWrites = false;
-    changed().notify_all();
-}
-
-bool releaseOneWrite()
-{
-    Lock lock(mutex());
-    World& w = world();
-    if (w.heldWriters == 0)
-        return false;
-    ++w.gatePassed;
-    changed().notify_all();
-    return true;
-}
-
-int heldWriters()
-{
-    Lock lock(mutex());
-    return world().heldWriters;
-}
-
-void systemSleep(bool idle)
-{
-    Lock lock(mutex());
-    if (idle)
-        sendPowerLocked(world(), kIOMessageCanSystemSleep);
-    sendPowerLocked(world(), kIOMessageSystemWillSleep);
-}
-
-void systemWake(bool reenumerate)
-{
-    Lock lock(mutex());
-    World& w = world();
-    sendPowerLocked(w, kIOMessageSystemWillPowerOn);
-    if (reenumerate && w.bus[kInterface].plugged)
-    {
-        unplugLocked(w, kInterface, {});
-        plugLocked(w, kInterface, w.interfacePlug);
-    }
-    sendPowerLocked(w, kIOMessageSystemHasPoweredOn);
-}
-
-void sendPowerMessage(UInt32 messageType)
-{
-    Lock lock(mutex());
-    sendPowerLocked(world(), messageType);
-}
-
-std::vector<UInt32> powerAcks()
-{
-    Lock lock(mutex());
-    return world().acks;
-}
-
-void advance(int milliseconds)
-{
-    Lock lock(mutex());
-    if (world().config.clock == Clock::virtualTime && milliseconds > 0)
-        world().virtualMs += milliseconds;
-}
-
-SInt64 nowMs()
-{
-    Lock lock(mutex());
-    return now(world());
-}
-
-int sleepCalls()
-{
-    Lock lock(mutex());
-    return world().sleepCalls;
-}
-
-int discoveryRuns()
-{
-    Lock lock(mutex());
-    return world().discoveryRuns;
-}
-
-int pumpMain()
-{
-    int count = 0;
-    for (;;)
-    {
-        Lock lock(mutex());
-        World& w = world();
-        if (w.mainQueue.empty())
-            return count;
-        auto item = std::move(w.mainQueue.front());
-        w.mainQueue.pop_front();
-        lock.unlock();
-        item();
-        ++count;
-    }
-}
-
-int pendingMain()
-{
-    Lock lock(mutex());
-    return int(world().mainQueue.size());
-}
-
-bool waitAudioIdle(int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto* mm = juce::MessageManager::getInstanceWithoutCreating();
-    const bool onMessageThread = mm != nullptr && mm->isThisTheMessageThread();
-    Lock lock(mutex());
-    for (;;)
-    {
-        auto n = world().notifier;
-        if (!n || n->done || (n->queue.empty() && !n->busy))
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        if (onMessageThread)
-        {
-            // A listener may be waiting for the message thread: keep its loop running meanwhile.
-            lock.unlock();
-            mm->runDispatchLoopUntil(2);
-            lock.lock();
-        }
-        else
-            changed().wait_for(lock, std::chrono::milliseconds(5));
-    }
-}
-
-bool shutdownNotifications(int timeoutMs)
-{
-    Lock lock(mutex());
-    World& w = world();
-    w.notificationsRefused = true;
-    auto n = w.notifier;
-    const bool ended = stopNotifier(lock, n, timeoutMs);
-    return ended;
-}
-
-std::string currentThreadRole()
-{
-    Lock lock(mutex());
-    return roleLocked(world());
-}
-
-} // namespace platform::sim
-namespace platform::sim::detail
-{
-std::string roleLocked(const World& w)
-{
-    if (isMainThread(w))
-        return "main";
-    if (threadRole != nullptr)
-        return threadRole;
-    if (auto* thread = juce::Thread::getCurrentThread())
-        return thread->getThreadName().toStdString();
-    return "other";
-}
-} // namespace platform::sim::detail
-
-namespace platform::sim
-{
-bool isNotificationThread()
-{
-    return threadRole != nullptr;
-}
-
-InterfaceState interfaceState()
-{
-    Lock lock(mutex());
-    InterfaceState state = world().interface;
-    state.plugged = world().bus[kInterface].plugged;
-    return state;
-}
-
-void setInterfaceState(Tri headphone, Tri record, Tri loopback, std::optional<int> monitorVolumeDb)
-{
-    Lock lock(mutex());
-    auto& s = world().interface;
-    s.headphone = headphone;
-    s.record = record;
-    s.loopback = loopback;
-    s.monitorVolumeDb = monitorVolumeDb;
-}
-
-std::vector<UsbRequest> usbRequests()
-{
-    Lock lock(mutex());
-    return world().requests;
-}
-
-std::vector<int> usbDataBytes()
-{
-    Lock lock(mutex());
-    std::vector<int> bytes;
-    for (auto& r : world().requests)
-        bytes.push_back(r.data);
-    return bytes;
-}
-
-UsbDeviceStats usbStats(UsbDevice device)
-{
-    Lock lock(mutex());
-    World& w = world();
-    if (device < 0 || device >= int(w.bus.size()))
-        return {};
-    UsbDeviceStats stats = w.bus[device].stats;
-    stats.open = w.bus[device].openBy != nullptr;
-    stats.configuration = w.bus[device].configuration;
-    return stats;
-}
-
-std::vector<std::string> journal()
-{
-    Lock lock(mutex());
-    return world().journal;
-}
-
-void note(const std::string& text)
-{
-    Lock lock(mutex());
-    world().journal.push_back("note " + text);
-}
-
-std::vector<std::string> violations()
-{
-    return platform::takeViolations(false);
-}
-
-} // namespace platform::sim
-
 unsigned platform::sleep(unsigned seconds)
 {
     using namespace platform::sim::detail;
@@ -975,9 +459,4 @@ unsigned platform::sleep(unsigned seconds)
     lock.unlock();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     return 0;
-}
-
-juce::String platform::toJuceString(CFStringRef string)
-{
-    return juce::String::fromUTF8(platform::toStdString(string).c_str());
 }

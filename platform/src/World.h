@@ -231,6 +231,11 @@ struct World
 };
 
 World& world(); // caller holds mutex()
+// Drops the current world (its notification thread stopped with a bounded wait) for a fresh one. Caller holds
+// lock on mutex().
+void replaceWorld(Lock& lock, const Config& config);
+// The main thread's loop in force for every world; caller holds mutex().
+MainThreadLoop& mainThreadLoop();
 
 // Handles are unique in the process, so a handle from an earlier world is never mistaken for a new one.
 io_object_t newHandle();
@@ -238,6 +243,7 @@ AudioObjectID newAudioId();
 
 bool isMainThread(const World& w);
 std::string roleLocked(const World& w); // "main", "audio-notify", the JUCE thread's name or "other"
+bool onNotificationThread();
 SInt64 now(const World& w);
 void journalLine(World& w, const std::string& line);
 std::string hex(UInt32 value);
@@ -265,6 +271,9 @@ void sendPowerLocked(World& w, UInt32 messageType);
 void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObjectPropertyAddress> addresses);
 void enqueueNotification(World& w, AudioObjectID object, std::vector<AudioObjectPropertyAddress> addresses,
                          Coalescing coalescing);
+// Stops the notification thread: drops its queue and waits up to timeoutMs for it to end (a thread stuck
+// in a listener is left behind). Caller holds lock on mutex(). true when it ended in time.
+bool stopNotifier(Lock& lock, std::shared_ptr<Notifier> n, int timeoutMs);
 void refreshInterfaceAudio(World& w);
 AudioDevice* listedDevice(World& w, AudioObjectID id);
 // A rate write: lands after the device's latency in reads (latencyReads, or the device's own), then

@@ -193,14 +193,20 @@ TEST_P(RunLoopSources, OnlySourcesOnTheMainLoopInAServicedModeDeliver)
     EXPECT_EQ(calls, GetParam().delivered);
 }
 
-TEST_F(PowerAndLoop, JuceBindingDeliversInOrderWithOtherMessages)
+// A fresh world with the JUCE main loop, and the watch armed for matched services in it.
+void freshJuceWorldWatching(Watch& watch)
 {
     sim::Config config;
     config.mainLoop = sim::MainLoop::juce;
     pelktest::freshMachine(config);
-    Watch watch;
     watch.start(kIOMatchedNotification);
     IOIteratorNext(watch.iterator);
+}
+
+TEST_F(PowerAndLoop, JuceBindingDeliversInOrderWithOtherMessages)
+{
+    Watch watch;
+    freshJuceWorldWatching(watch);
 
     std::vector<std::string> order;
     juce::MessageManager::callAsync([&] { order.push_back("before"); });
@@ -211,6 +217,57 @@ TEST_F(PowerAndLoop, JuceBindingDeliversInOrderWithOtherMessages)
     EXPECT_EQ(order, (std::vector<std::string>{"before", "after the delivery"}));
     EXPECT_EQ(watch.deliveries, 1);
     EXPECT_EQ(sim::pendingMain(), 0);
+}
+
+// Installs a loop for one test and puts the one it replaced (the framework's) back afterwards.
+class ScopedMainThreadLoop
+{
+public:
+    explicit ScopedMainThreadLoop(sim::MainThreadLoop loop)
+        : replaced(sim::setMainThreadLoop(std::move(loop)))
+    {
+    }
+    ~ScopedMainThreadLoop() { sim::setMainThreadLoop(std::move(replaced)); }
+
+private:
+    sim::MainThreadLoop replaced;
+};
+
+// The JUCE main loop goes through whatever loop is installed: a test's own loop gets each delivery as one
+// posted call and decides which thread is main; with none installed, the world still resets and its
+// deliveries wait for pumpMain().
+TEST_F(PowerAndLoop, JuceMainLoopPostsThroughTheInstalledLoop)
+{
+    std::vector<std::function<void()>> posted;
+    std::optional<bool> onLoopThread = true;
+    sim::MainThreadLoop own;
+    own.post = [&](std::function<void()> call) { posted.push_back(std::move(call)); };
+    own.isLoopThread = [&] { return onLoopThread; };
+    ScopedMainThreadLoop installed(std::move(own));
+
+    Watch watch;
+    freshJuceWorldWatching(watch);
+    sim::plug();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(watch.deliveries, 0) << "posted, not yet run";
+    posted.front()();
+    EXPECT_EQ(watch.deliveries, 1);
+    EXPECT_EQ(sim::pendingMain(), 0);
+
+    EXPECT_EQ(sim::currentThreadRole(), "main");
+    onLoopThread = false;
+    EXPECT_NE(sim::currentThreadRole(), "main") << "the loop says this is not its thread";
+    onLoopThread = std::nullopt;
+    EXPECT_EQ(sim::currentThreadRole(), "main") << "the loop cannot tell: the thread that reset the world";
+
+    sim::setMainThreadLoop({});
+    Watch unposted;
+    freshJuceWorldWatching(unposted);
+    sim::plug();
+    EXPECT_EQ(posted.size(), 1u);
+    EXPECT_EQ(sim::pendingMain(), 1);
+    EXPECT_EQ(sim::pumpMain(), 1);
+    EXPECT_EQ(unposted.deliveries, 1);
 }
 
 TEST_F(PowerAndLoop, WakeWithReenumerationReplugsBetweenThePowerMessages)

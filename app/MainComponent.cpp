@@ -8,7 +8,7 @@
 #include "ContentBorderConstrainer.h"
 #include "DeviceEventLock.h"
 #include "LevelFaders.h"
-#include "PanelMutes.h"
+#include "PanelAudio.h"
 #include "PatchGridLoopbackDialog.h"
 #include "RegisterDeviceCallBacksMac.h"
 #include "SettingsFile.h"
@@ -36,17 +36,6 @@ juce::Image embeddedImage(const unsigned char* data, int size)
 juce::String readoutText(double decibels)
 {
     return juce::String(decibels) + " dB";
-}
-
-// One channel's volume in dB; a read that fails counts as 0 dB.
-double readVolume(AudioObjectID device, AudioObjectPropertyScope scope, UInt32 element)
-{
-    const AudioObjectPropertyAddress address{kAudioDevicePropertyVolumeDecibels, scope, element};
-    Float32 value = 0.0f;
-    UInt32 size = sizeof(value);
-    if (AudioObjectGetPropertyData(device, &address, 0, nullptr, &size, &value) != 0 || !std::isfinite(value))
-        value = 0.0f;
-    return (double) value;
 }
 
 // The stored monitoring volume: a text that is not a number reads as 0 dB, any other value is kept

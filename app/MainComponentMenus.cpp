@@ -6,7 +6,7 @@
 #include "AboutWindow.h"
 #include "AudioSettingsLauncher.h"
 #include "DialogPlacement.h"
-#include "PanelMutes.h"
+#include "PanelAudio.h"
 #include "PatchGridLoopbackDialog.h"
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
@@ -48,12 +48,6 @@ juce::BorderSize<int> contentBorderOf(juce::Component& window)
     if (auto* resizable = dynamic_cast<juce::ResizableWindow*>(&window))
         return resizable->getContentComponentBorder();
     return {};
-}
-
-void writeVolume(AudioObjectID device, AudioObjectPropertyScope scope, UInt32 element, Float32 decibels)
-{
-    const AudioObjectPropertyAddress address{kAudioDevicePropertyVolumeDecibels, scope, element};
-    AudioObjectSetPropertyData(device, &address, 0, nullptr, sizeof(decibels), &decibels);
 }
 
 } // namespace

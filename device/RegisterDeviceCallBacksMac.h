@@ -4,6 +4,7 @@
 
 #include "DeviceIdentity.h"
 #include "DevicePlatform.h"
+#include "PanelAudio.h" // hw_getSampleRate, hw_setSampleRateEx
 
 #include <atomic>
 
@@ -40,10 +41,3 @@ OSStatus myAudioObjectPropertyListenerProc(AudioObjectID object, UInt32 count,
 void DropDepartedAudioDevices();
 // Removes the property listener from every device on which discovery installed it.
 void RemoveAudioPropertyListeners();
-
-// The nominal rate both audio devices share, bringing them to the output's rate first when they differ;
-// 0.0 when no common rate can be established.
-Float64 hw_getSampleRate();
-// Asks both audio devices for 24-bit, 4-channel linear PCM at rate Hz. A rate that is not a positive
-// finite number is not written.
-void hw_setSampleRateEx(double rate);

@@ -286,6 +286,7 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
 
     // Later launches are taken once the event loop is sure to run: one taken before a stop requested here
     // would be dropped with the loop, while a later launch that is not taken waits for the lock instead.
+    // Launches made during the start-up have been waiting in the socket's backlog and are taken now.
     instance->startListening([this](const juce::String& text) { anotherInstanceStarted(text); });
 }
 

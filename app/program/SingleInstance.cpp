@@ -2,6 +2,7 @@
 
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -45,10 +46,9 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
     }
 }
 
-// Reads exactly n bytes before the deadline; false on end of stream, error or time-out.
-bool readExactly(int fd, char* data, size_t n, Clock::time_point deadline)
+// Reads until `got` reaches n bytes or the deadline passes; false on end of stream, error or time-out.
+bool readUpTo(int fd, char* data, size_t n, size_t& got, Clock::time_point deadline)
 {
-    size_t got = 0;
     while (got < n)
     {
         const auto r = ::recv(fd, data + got, n - got, 0);
@@ -69,6 +69,13 @@ bool readExactly(int fd, char* data, size_t n, Clock::time_point deadline)
     return true;
 }
 
+// Reads exactly n bytes before the deadline; false on end of stream, error or time-out.
+bool readExactly(int fd, char* data, size_t n, Clock::time_point deadline)
+{
+    size_t got = 0;
+    return readUpTo(fd, data, n, got, deadline);
+}
+
 bool writeAll(int fd, const char* data, size_t n, Clock::time_point deadline)
 {
     size_t sent = 0;
@@ -87,6 +94,21 @@ bool writeAll(int fd, const char* data, size_t n, Clock::time_point deadline)
         return false;
     }
     return true;
+}
+
+// One short reply into a fresh connection, without waiting: true only when all of it went.
+bool sendAtOnce(int fd, const char* data, size_t n)
+{
+    ssize_t r;
+    do
+        r = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (r < 0 && errno == EINTR);
+    return r == (ssize_t) n;
+}
+
+juce::String secondsText(int ms)
+{
+    return (ms % 1000 == 0 ? juce::String(ms / 1000) : juce::String(ms / 1000.0, 1)) + " s";
 }
 
 bool peerIsThisUser(int fd)
@@ -211,8 +233,12 @@ SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
 
         // The running instance binds its socket right after taking the lock, and lets the lock go a little
         // after it stops taking command lines: until the deadline, each round tries the lock, then the
-        // hand-over.
-        const auto deadline = Clock::now() + std::chrono::milliseconds(limits.senderWaitMs);
+        // hand-over. An instance found ending (possibly only after a long wait for its answer) gets a
+        // fresh round of tries to go, within an overall bound.
+        const auto tryWait = std::chrono::milliseconds(limits.senderWaitMs);
+        const auto start = Clock::now();
+        const auto latest = start + tryWait + std::chrono::milliseconds(limits.answerWaitMs);
+        auto deadline = start + tryWait;
         for (;;)
         {
             int r;
@@ -235,17 +261,26 @@ SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
                 break;
 
             const auto handOver = handOverOnce(text, deadline);
-            if (handOver == HandOver::taken)
-            {
-                ::close(fd);
-                ::close(dirFd);
-                dirFd = -1;
-                return Role::handedOver;
-            }
+            if (handOver == HandOver::ending)
+                deadline = std::min(std::max(deadline, Clock::now() + tryWait), latest);
 
-            if (handOver == HandOver::refused || Clock::now() >= deadline)
+            // What went wrong when the command line did not go over, or nothing while there is time to retry.
+            const bool late = Clock::now() >= deadline;
+            juce::String failure;
+            if (handOver == HandOver::unanswered)
+                failure = "another instance is running but did not answer within " +
+                          secondsText(limits.answerWaitMs);
+            else if (handOver == HandOver::refused)
+                failure = "another instance is running but refused the command line";
+            else if (handOver == HandOver::ending && late)
+                failure = "another instance is ending but has not ended yet";
+            else if (handOver == HandOver::unreachable || (handOver == HandOver::notListening && late))
+                failure = "another instance is running but could not be reached";
+
+            if (handOver == HandOver::taken || failure.isNotEmpty())
             {
-                notes.add("Pelk VOD Panel: another instance is running but did not take the command line");
+                if (failure.isNotEmpty())
+                    notes.add("Pelk VOD Panel: " + failure + "; the command line was not handed over");
                 ::close(fd);
                 ::close(dirFd);
                 dirFd = -1;
@@ -289,18 +324,19 @@ bool SingleInstance::bindSocket()
     return true;
 }
 
-SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text, Clock::time_point deadline)
+SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
+                                                      Clock::time_point connectDeadline)
 {
     sockaddr_un address;
     if (!fillAddress(address, socketAddress))
-        return HandOver::refused;
+        return HandOver::unreachable;
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return HandOver::refused;
+        return HandOver::unreachable;
 
     int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    if (r != 0 && errno == EAGAIN && waitFor(fd, POLLOUT, deadline))
+    if (r != 0 && errno == EAGAIN && waitFor(fd, POLLOUT, connectDeadline))
     {
         int error = 0;
         socklen_t len = sizeof(error);
@@ -311,7 +347,7 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text, C
     if (r != 0)
     {
         ::close(fd);
-        return HandOver::notTaken;
+        return HandOver::notListening;
     }
 
     if (!peerIsThisUser(fd))
@@ -326,14 +362,36 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text, C
     for (int i = 0; i < 4; ++i)
         header[4 + i] = (char) ((n >> (8 * i)) & 0xff);
 
+    // Connected: the running instance answers once it accepts, which may be only after its start-up.
+    const auto answerDeadline = Clock::now() + std::chrono::milliseconds(limits.answerWaitMs);
     char reply[sizeof(answer)];
-    const bool answered = writeAll(fd, header, sizeof(header), deadline) &&
-                          writeAll(fd, text.data(), text.size(), deadline) &&
-                          readExactly(fd, reply, sizeof(reply), deadline);
+    size_t got = 0;
+    bool answered = writeAll(fd, header, sizeof(header), answerDeadline) &&
+                    writeAll(fd, text.data(), text.size(), answerDeadline) &&
+                    readUpTo(fd, reply, sizeof(reply), got, answerDeadline);
+    // Not answered: the instance closed the connection (it is ending), or it is still silent, or its
+    // answer is arriving just now.
+    bool withdrawn = false;
+    if (!answered)
+    {
+        char next;
+        const auto peeked = ::recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
+        {
+            // Withdrawn: once this end no longer reads, the instance's answer fails and it drops the
+            // command line. An answer that came before is still here to read, so either both ends see it
+            // taken or neither does.
+            withdrawn = true;
+            ::shutdown(fd, SHUT_RD);
+            answered = readUpTo(fd, reply, sizeof(reply), got, Clock::now());
+        }
+    }
     ::close(fd);
 
-    if (!answered || std::memcmp(reply, ending, sizeof(ending)) == 0)
-        return HandOver::notTaken;
+    if (!answered)
+        return withdrawn ? HandOver::unanswered : HandOver::ending;
+    if (std::memcmp(reply, ending, sizeof(ending)) == 0)
+        return HandOver::ending;
     return std::memcmp(reply, answer, sizeof(answer)) == 0 ? HandOver::taken : HandOver::refused;
 }
 
@@ -393,27 +451,27 @@ void SingleInstance::serveOne(int connection)
     if (text.find('\0') != std::string::npos || !juce::CharPointer_UTF8::isValidString(text.data(), (int) n))
         return;
 
+    // Queued under the lock that stopAccepting() takes, so a command line is either queued ahead of the
+    // event loop's stop or answered as not taken. The answer goes first and decides: a sender that gave up
+    // waiting (this connection may have sat in the backlog through a long start-up) has closed or stopped
+    // reading, so the answer fails and its command line is not carried out.
+    const std::lock_guard<std::mutex> guard(acceptingLock);
+    if (!accepting)
     {
-        // Queued under the lock that stopAccepting() takes, so a command line is either queued ahead of
-        // the event loop's stop or answered as not taken.
-        const std::lock_guard<std::mutex> guard(acceptingLock);
-        if (!accepting)
-        {
-            writeAll(connection, ending, sizeof(ending), deadline);
-            return;
-        }
-
-        auto receiver = onMessage;
-        auto stillAlive = alive;
-        juce::MessageManager::callAsync(
-            [receiver, stillAlive, message = juce::String::fromUTF8(text.data(), (int) n)]
-            {
-                if (stillAlive->load() && receiver)
-                    receiver(message);
-            });
+        sendAtOnce(connection, ending, sizeof(ending));
+        return;
     }
+    if (!sendAtOnce(connection, answer, sizeof(answer)))
+        return;
 
-    writeAll(connection, answer, sizeof(answer), deadline);
+    auto receiver = onMessage;
+    auto stillAlive = alive;
+    juce::MessageManager::callAsync(
+        [receiver, stillAlive, message = juce::String::fromUTF8(text.data(), (int) n)]
+        {
+            if (stillAlive->load() && receiver)
+                receiver(message);
+        });
 }
 
 void SingleInstance::stopAccepting()

@@ -32,7 +32,10 @@ public:
     struct Limits
     {
         size_t maxMessageBytes = 64 * 1024;
-        int senderWaitMs = 3000;   // a second launch's whole wait: connect, send, answer
+        int senderWaitMs = 3000; // how long a second launch keeps trying to take the lock or to connect
+        // How long a second launch that has handed its command line over waits for the answer. The running
+        // instance answers once its start-up is over, which may take several seconds (the plug search).
+        int answerWaitMs = 10000;
         int receiverWaitMs = 1000; // how long the running instance waits for one sender's message
     };
 
@@ -76,11 +79,14 @@ private:
     bool bindSocket();
     enum class HandOver
     {
-        taken,    // the running instance took the command line
-        notTaken, // no answer, the instance is ending, or nothing listens: try the lock again
-        refused   // the running instance belongs to someone else, or answered nonsense
+        taken,        // the running instance took the command line
+        notListening, // nothing accepts connections on the socket: try the lock again
+        ending,       // the instance answered that it is ending, or closed without an answer: it is going
+        unanswered,   // no answer within answerWaitMs: the command line was withdrawn
+        refused,      // the running instance belongs to someone else, or answered nonsense
+        unreachable   // no socket address for the folder
     };
-    HandOver handOverOnce(const std::string& text, Clock::time_point deadline);
+    HandOver handOverOnce(const std::string& text, Clock::time_point connectDeadline);
     void listenLoop();
     void serveOne(int connection);
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -206,6 +207,62 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, SecondLaunch,
                          ::testing::Values(LaterLaunch{"NoArguments", "", false, false},
                                            LaterLaunch{"Defaults", "/defaults", false, true},
                                            LaterLaunch{"Init", "/init", true, false},
+                                           LaterLaunch{"Shutdown", "/shutdown", true, false}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// A later launch while the running instance is still starting: the interface is plugged in but its audio
+// devices never appear, so the start-up's plug search holds the main thread for seconds, longer than a
+// launch used to wait. The command line is still taken, carried out once the instance is up, and the later
+// launch ends quietly.
+class LaunchDuringSlowStart : public ::testing::TestWithParam<LaterLaunch>
+{
+};
+
+TEST_P(LaunchDuringSlowStart, IsTakenAndCarriedOutOnceTheInstanceIsUp)
+{
+    const auto& c = GetParam();
+    Harness h({true, "absent"});
+    const auto setup = h.file("setup");
+    setup.replaceWithText("plug audio-at=never\n", false, false, "\n");
+    auto& first = h.launch({}, {{"PELK_SIM_SETUP", setup.getFullPathName().toStdString()}});
+    // The socket is there as soon as the instance holds the lock, long before its start-up is over.
+    ASSERT_TRUE(waitUntil([&] { return h.file("runtime/Pelk VOD Panel/Pelk VOD Panel.sock").exists(); }));
+
+    std::vector<std::string> args;
+    if (*c.commandLine != 0)
+        args.push_back(c.commandLine);
+    auto& second = h.launch(args);
+    ASSERT_EQ(first.stderrText().find("POS: Korr: "), std::string::npos) << "the start-up was over already";
+
+    EXPECT_EQ(second.waitExit(), 0) << second.stderrText();
+    EXPECT_EQ(second.stderrText(), "");
+    EXPECT_NE(first.stderrText().find("POS: Korr: "), std::string::npos)
+        << "ended before the instance was up";
+
+    if (c.runningInstanceEnds)
+    {
+        EXPECT_EQ(first.waitExit(), 0) << first.stderrText();
+        EXPECT_EQ(countOf(first.stderrText(), "POS: Korr: "), 1);
+        return;
+    }
+
+    // Brought forward: shown, active, and still running.
+    const auto window = h.waitForWindow();
+    ASSERT_TRUE(window.has_value());
+    EXPECT_TRUE(waitUntil([&] { return h.geometry(*window)->viewable; }));
+    EXPECT_TRUE(waitUntil(
+        [&]
+        {
+            const auto active = runTool({"xdotool", "getactivewindow"}, h.environment());
+            return active.has_value() && std::strtoul(active->c_str(), nullptr, 10) == *window;
+        }));
+    EXPECT_TRUE(first.running());
+    first.terminate(SIGTERM);
+    EXPECT_EQ(first.waitExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, LaunchDuringSlowStart,
+                         ::testing::Values(LaterLaunch{"NoArguments", "", false, false},
                                            LaterLaunch{"Shutdown", "/shutdown", true, false}),
                          [](const auto& test) { return std::string(test.param.name); });
 

@@ -28,6 +28,7 @@ SingleInstance::Limits quickLimits()
     SingleInstance::Limits l;
     l.maxMessageBytes = 4096;
     l.senderWaitMs = 1500;
+    l.answerWaitMs = 1500;
     l.receiverWaitMs = 300;
     return l;
 }
@@ -169,6 +170,110 @@ TEST_F(SingleInstanceTest, ALaterLaunchWhileTheInstanceIsEndingStartsAfreshOnceI
     pumpFor(100);
     EXPECT_TRUE(received.empty());
 }
+
+//==============================================================================
+// A later launch while the running instance is still starting: it holds the lock and its socket takes
+// connections into the backlog, but it accepts them only once its start-up is over, which may outlast the
+// time a launch keeps trying the lock.
+struct SlowStart
+{
+    const char* name;
+    int answerWaitMs;
+    bool outlastsTheAnswerWait; // the start-up ends only after the launch gave up
+    bool thenListens;           // else it ends without taking any (an "/init" start)
+    Role role;
+    const char* note;
+    std::vector<juce::String> carriedOut;
+};
+
+class LaunchDuringStartUp : public SingleInstanceTest, public ::testing::WithParamInterface<SlowStart>
+{
+};
+
+TEST_P(LaunchDuringStartUp, IsTakenOnceOrTruthfullyNotTaken)
+{
+    const auto& c = GetParam();
+    auto limits = quickLimits();
+    limits.senderWaitMs = 200;
+    limits.answerWaitMs = c.answerWaitMs;
+
+    SingleInstance first({folder}, limits);
+    ASSERT_EQ(first.claim(""), Role::first);
+
+    SingleInstance second({folder}, limits);
+    auto launch = std::async(std::launch::async, [&second] { return second.claim("/shutdown"); });
+    if (c.outlastsTheAnswerWait)
+        launch.wait();
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the start-up, past the tries
+
+    if (c.thenListens)
+        first.startListening([this](const juce::String& text) { received.push_back(text); });
+    else
+        first.release();
+
+    EXPECT_EQ(launch.get(), c.role);
+    EXPECT_EQ(second.diagnostics().joinIntoString("\n"), c.note);
+    // After a withdrawn command line, the instance still serves the next launch.
+    if (c.thenListens && c.note[0] != 0)
+    {
+        EXPECT_EQ(launchSecond("later"), Role::handedOver);
+    }
+    pumpUntilReceived(c.carriedOut.size());
+    pumpFor(100);
+    EXPECT_EQ(received, c.carriedOut);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LaunchDuringStartUp,
+    ::testing::Values(
+        SlowStart{"ListensAfterTheTries", 3000, false, true, Role::handedOver, "", {"/shutdown"}},
+        SlowStart{"EndsWithoutListening", 3000, false, false, Role::first, "", {}},
+        SlowStart{"OutlastsTheAnswerWait",
+                  600,
+                  true,
+                  true,
+                  Role::handedOver,
+                  "Pelk VOD Panel: another instance is running but did not answer within 0.6 s; "
+                  "the command line was not handed over",
+                  {"later"}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// A sender that withdrew its command line while it sat in the backlog, by no longer reading or by closing:
+// the instance does not carry it out once it accepts it.
+class WithdrawnCommandLine : public SingleInstanceTest, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(WithdrawnCommandLine, IsNotCarriedOut)
+{
+    SingleInstance first({folder}, quickLimits());
+    ASSERT_EQ(first.claim(""), Role::first);
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, folder.getChildFile("Pelk VOD Panel.sock").getFullPathName().toRawUTF8());
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const std::string message = std::string("PVP1\x09\0\0\0", 8) + "/shutdown";
+    ASSERT_EQ(::send(fd, message.data(), message.size(), MSG_NOSIGNAL), (ssize_t) message.size());
+    if (GetParam() == SHUT_RD)
+        ::shutdown(fd, SHUT_RD);
+    else
+        ::close(fd);
+
+    first.startListening([this](const juce::String& text) { received.push_back(text); });
+    EXPECT_EQ(launchSecond("later"), Role::handedOver);
+    pumpUntilReceived(1);
+    pumpFor(100);
+    EXPECT_EQ(received, std::vector<juce::String>{"later"});
+    if (GetParam() == SHUT_RD)
+        ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, WithdrawnCommandLine, ::testing::Values((int) SHUT_RD, -1),
+                         [](const auto& test)
+                         { return test.param == SHUT_RD ? "StoppedReading" : "Closed"; });
 
 // What is left at the socket's name by an instance that was killed, or put there by something else.
 class LeftOverSocketFile : public SingleInstanceTest, public ::testing::WithParamInterface<const char*>

@@ -4,7 +4,12 @@
 option(PELK_WERROR "Treat warnings in the project's own code as errors" OFF)
 
 add_library(pelk_warnings INTERFACE)
-target_compile_options(pelk_warnings INTERFACE -Wall -Wextra -Wshadow)
+# The framework's recommended set for GCC, less -Wswitch-enum (the switches that name some values and let a
+# default take the rest do so on purpose) and less its -Wno-* relaxations.
+target_compile_options(pelk_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wstrict-aliasing -Wuninitialized -Wunused-parameter -Wsign-compare
+    -Wsign-conversion -Wunreachable-code -Wcast-align -Wredundant-decls
+    $<$<COMPILE_LANGUAGE:CXX>:-Woverloaded-virtual -Wreorder -Wzero-as-null-pointer-constant>)
 if(PELK_WERROR)
     target_compile_options(pelk_warnings INTERFACE -Werror)
 endif()

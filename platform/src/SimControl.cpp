@@ -83,7 +83,7 @@ bool plug(UsbDevice device, const PlugOptions& options)
 {
     Lock lock(mutex());
     World& w = world();
-    if (device < 0 || device >= int(w.bus.size()) || w.bus[device].plugged)
+    if (device < 0 || device >= int(w.bus.size()) || w.busDevice(device).plugged)
         return false;
     plugLocked(w, device, options);
     return true;
@@ -93,7 +93,7 @@ bool unplug(UsbDevice device, const UnplugOptions& options)
 {
     Lock lock(mutex());
     World& w = world();
-    if (device < 0 || device >= int(w.bus.size()) || !w.bus[device].plugged)
+    if (device < 0 || device >= int(w.bus.size()) || !w.busDevice(device).plugged)
         return false;
     unplugLocked(w, device, options);
     return true;
@@ -103,7 +103,7 @@ bool isPlugged(UsbDevice device)
 {
     Lock lock(mutex());
     World& w = world();
-    return device >= 0 && device < int(w.bus.size()) && w.bus[device].plugged;
+    return device >= 0 && device < int(w.bus.size()) && w.busDevice(device).plugged;
 }
 
 void failUsbRequests(const UsbFailRule& rule)
@@ -359,7 +359,7 @@ void systemWake(bool reenumerate)
     Lock lock(mutex());
     World& w = world();
     sendPowerLocked(w, kIOMessageSystemWillPowerOn);
-    if (reenumerate && w.bus[kInterface].plugged)
+    if (reenumerate && w.busDevice(kInterface).plugged)
     {
         unplugLocked(w, kInterface, {});
         plugLocked(w, kInterface, w.interfacePlug);
@@ -512,9 +512,9 @@ UsbDeviceStats usbStats(UsbDevice device)
     World& w = world();
     if (device < 0 || device >= int(w.bus.size()))
         return {};
-    UsbDeviceStats stats = w.bus[device].stats;
-    stats.open = w.bus[device].openBy != nullptr;
-    stats.configuration = w.bus[device].configuration;
+    UsbDeviceStats stats = w.busDevice(device).stats;
+    stats.open = w.busDevice(device).openBy != nullptr;
+    stats.configuration = w.busDevice(device).configuration;
     return stats;
 }
 

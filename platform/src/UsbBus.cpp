@@ -130,7 +130,7 @@ IONotificationPort* makePort(World& w)
 
 void plugLocked(World& w, UsbDevice device, const PlugOptions& options)
 {
-    BusDevice& d = w.bus[device];
+    BusDevice& d = w.busDevice(device);
     d.plugged = true;
     ++d.plugGeneration;
     const io_object_t handle = newHandle();
@@ -186,7 +186,7 @@ static void removeInterfaceAudio(World& w, AudioObjectID in, AudioObjectID out)
 
 void unplugLocked(World& w, UsbDevice device, const UnplugOptions& options)
 {
-    BusDevice& d = w.bus[device];
+    BusDevice& d = w.busDevice(device);
     d.plugged = false;
     d.openBy = nullptr;
     d.configuration = 0;

@@ -24,7 +24,7 @@ ComObject* comFrom(World& w, void* self, bool device)
 
 bool dead(World& w, const ComObject& c)
 {
-    const BusDevice& d = w.bus[c.device];
+    const BusDevice& d = w.busDevice(c.device);
     return !d.plugged || d.plugGeneration != c.plugGeneration;
 }
 
@@ -39,7 +39,7 @@ void closeLocked(World& w, ComObject& c)
     if (!c.open)
         return;
     c.open = false;
-    BusDevice& d = w.bus[c.device];
+    BusDevice& d = w.busDevice(c.device);
     if (d.openBy == &c)
     {
         d.openBy = nullptr;
@@ -65,7 +65,7 @@ ULONG releaseCom(void* self, bool device)
     if (--c->refs == 0)
     {
         closeLocked(w, *c);
-        --w.bus[c->device].stats.liveInterfaces;
+        --w.busDevice(c->device).stats.liveInterfaces;
     }
     return ULONG(c->refs);
 }
@@ -94,7 +94,7 @@ template <typename T> IOReturn answer(void* self, T* out, const std::function<T(
 
 const UsbDeviceSpec& specOf(World& w, const ComObject& c)
 {
-    return w.bus[c.device].spec;
+    return w.busDevice(c.device).spec;
 }
 
 void feedDecoder(World& w, UInt8 byte)
@@ -223,7 +223,7 @@ IOReturn deviceOpen(void* self)
                               return kIOReturnNoDevice;
                           if (auto fault = takeFault(w, Step::open, c.device))
                               return *fault;
-                          BusDevice& d = w.bus[c.device];
+                          BusDevice& d = w.busDevice(c.device);
                           if (d.openBy != nullptr)
                               return kIOReturnExclusiveAccess;
                           d.openBy = &c;
@@ -259,7 +259,7 @@ IOReturn setConfiguration(void* self, UInt8 value)
                           const auto& configs = specOf(w, c).configurations;
                           if (std::find(configs.begin(), configs.end(), value) == configs.end())
                               return kIOReturnBadArgument;
-                          w.bus[c.device].configuration = value;
+                          w.busDevice(c.device).configuration = value;
                           return kIOReturnSuccess;
                       });
 }
@@ -317,8 +317,8 @@ IOUSBDeviceInterface deviceTable{
     configDescriptor,
     [](void* self, UInt8* out)
     {
-        return answer<UInt8>(self, out,
-                             [](World& w, ComObject& c) { return UInt8(w.bus[c.device].configuration); });
+        return answer<UInt8>(
+            self, out, [](World& w, ComObject& c) { return UInt8(w.busDevice(c.device).configuration); });
     },
     setConfiguration,
     deviceRequest,
@@ -338,15 +338,15 @@ ComObject* makeCom(World& w, bool device, UsbDevice busDevice)
     auto* c = new ComObject{device ? static_cast<void*>(&deviceTable) : static_cast<void*>(&plugInTable),
                             device,
                             busDevice,
-                            w.bus[busDevice].plugGeneration,
+                            w.busDevice(busDevice).plugGeneration,
                             1,
                             false,
                             {}};
     if (device)
-        for (UInt8 value : w.bus[busDevice].spec.configurations)
+        for (UInt8 value : w.busDevice(busDevice).spec.configurations)
             c->descriptors.push_back({9, 2, 25, 1, value, 0, 0x80, 50});
     w.comObjects.push_back(c);
-    ++w.bus[busDevice].stats.liveInterfaces;
+    ++w.busDevice(busDevice).stats.liveInterfaces;
     return c;
 }
 

@@ -193,6 +193,8 @@ struct World
 
     // USB bus.
     std::vector<BusDevice> bus;
+    // The device a bus handle names; the handle is its index on the bus, checked by the caller.
+    BusDevice& busDevice(UsbDevice device) { return bus[static_cast<size_t>(device)]; }
     UsbFailRule failRule;
     int requestsSinceRule = 0;
     std::vector<Fault> faults;

@@ -41,7 +41,7 @@ protected:
     {
         size_t n = 0;
         for (const auto& line : writes())
-            n += line.find(part) != std::string::npos ? 1 : 0;
+            n += line.find(part) != std::string::npos ? 1u : 0u;
         return n;
     }
 };

@@ -99,7 +99,7 @@ size_t volumeWrites()
 {
     size_t writes = 0;
     for (const auto& line : sim::journal())
-        writes += line.rfind("audio-set", 0) == 0 && line.find(" vold ") != std::string::npos ? 1 : 0;
+        writes += line.rfind("audio-set", 0) == 0 && line.find(" vold ") != std::string::npos ? 1u : 0u;
     return writes;
 }
 

@@ -8,6 +8,7 @@
 #include "ORVBorderBoundsConstrainer.h"
 #include "ORVLabel.h"
 #include "PopupMenuLookAndFeel.h"
+#include "SettingsGuard.h"
 #include "SliderLookAndFeel.h"
 #include "SliderLookAndFeel2.h"
 #include "SliderStereoGroup2.h"
@@ -74,7 +75,7 @@ public:
 
     VolumeLevelThread volumeLevelThread;
     ORVdBLabelLookAndFeel dBLabelLookAndFeel;
-    juce::ApplicationProperties appProperties;
+    SettingsStore appProperties;
     std::unique_ptr<juce::ImageButton> buttonMuteIn;
     std::unique_ptr<juce::ImageButton> buttonMuteOut;
     std::unique_ptr<juce::Label> labelInL;

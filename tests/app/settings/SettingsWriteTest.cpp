@@ -1,7 +1,8 @@
 // When and how the settings file is written: one write per burst of changes, holding the last value;
 // none for a value that does not change; a last write at destruction only when changes are pending;
-// keys that differ by case kept apart.
+// keys that differ by case kept apart. The settings are the store the panel uses.
 
+#include "SettingsGuard.h"
 #include "SettingsTestSupport.h"
 
 using namespace settingstest;
@@ -10,7 +11,7 @@ namespace
 {
 struct SettingsWrites : SettingsFolders
 {
-    std::unique_ptr<juce::ApplicationProperties> properties;
+    std::unique_ptr<SettingsStore> properties;
     std::unique_ptr<WriteCounter> writes;
 
     void SetUp() override
@@ -31,7 +32,7 @@ struct SettingsWrites : SettingsFolders
 
     void open()
     {
-        properties = std::make_unique<juce::ApplicationProperties>();
+        properties = std::make_unique<SettingsStore>();
         properties->setStorageParameters(makeSettingsOptions());
     }
 

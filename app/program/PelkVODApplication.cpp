@@ -1,6 +1,7 @@
 #include "PelkVODApplication.h"
 
 #include "CommandLine.h"
+#include "FontFolders.h"
 #include "MainComponent.h"
 #include "PanelPictures.h"
 #include "SettingsFile.h"
@@ -26,10 +27,11 @@ void errorLine(const juce::String& text)
     std::fflush(stderr);
 }
 
-// The framework scans every font file of the system the first time any text is measured or drawn (here
-// the panel's menu bar, while the panel is built), and keeps the list in a singleton that is not guarded
-// against two threads. Nothing in the program touches fonts before the panel is built, so the scan runs on
-// its own thread from the start and is joined before the panel is built.
+// The framework scans every font file in its font folders (narrowed at start, see FontFolders.h) the first
+// time any text is measured or drawn (here the panel's menu bar, while the panel is built), and keeps the
+// list in a singleton that is not guarded against two threads. Nothing in the program touches fonts before
+// the panel is built, so the scan runs on its own thread from the start and is joined before the panel is
+// built.
 void scanFonts()
 {
     juce::Font::findAllTypefaceNames();
@@ -165,6 +167,9 @@ void PelkVODApplication::MainWindow::centreContent(int width, int height)
 //==============================================================================
 PelkVODApplication::PelkVODApplication()
 {
+    // Before any other thread runs (it sets an environment variable) and before any font is used.
+    pelk::program::narrowFontFolders();
+
     // Installed first, so a logout or `kill` during start-up already ends the program through its own
     // quit path once the event loop runs.
     quitSignals = std::make_unique<pelk::program::QuitSignals>([this] { systemRequestedQuit(); });

@@ -117,6 +117,15 @@ public:
     std::unique_ptr<BorderBoundsConstrainer> loopbackConstrainer;
 
 private:
+    // The decoded art for the panel's current width. Held here, a resize never decodes it again: the
+    // framework's image cache drops a picture that nobody else holds once it has rested a few seconds.
+    struct DecodedArt
+    {
+        const unsigned char* background = nullptr; // the embedded picture it was decoded from
+        juce::Image backgroundImage, faceImage;
+    };
+    DecodedArt decodedArt;
+
     // The monitoring restore that device ready leaves for the event loop. A newer device ready replaces
     // it, so an older job that is still queued finds a newer generation and does nothing.
     struct PendingRestore

@@ -1,6 +1,7 @@
 // The main panel's layout and painting: the panel is one picture with the controls laid over it. Every
-// resize picks the art for the width, rescales it to the panel, places each widget at fixed fractions
-// of the panel and cuts the image buttons' faces out of the art at the buttons' own positions.
+// resize picks the art for the width (decoded once per change of art and held), rescales it to the panel,
+// places each widget at fixed fractions of the panel and cuts the image buttons' faces out of the art at the
+// buttons' own positions.
 
 #include "BinaryData.h"
 #include "MainComponent.h"
@@ -66,8 +67,12 @@ void MainComponent::resized()
         // A menu bar strip as tall as the panel leaves no area for the art; the images stay as they are.
         if (artHeight > 0)
         {
-            const auto background = juce::ImageCache::getFromMemory(art.background, art.backgroundSize);
-            const auto faces = juce::ImageCache::getFromMemory(art.faces, art.facesSize);
+            if (decodedArt.background != art.background)
+                decodedArt = {art.background,
+                              juce::ImageCache::getFromMemory(art.background, art.backgroundSize),
+                              juce::ImageCache::getFromMemory(art.faces, art.facesSize)};
+            const auto& background = decodedArt.backgroundImage;
+            const auto& faces = decodedArt.faceImage;
             const auto rescale = [w, artHeight](const juce::Image& source)
             { return source.rescaled(w, artHeight, juce::Graphics::highResamplingQuality); };
 

@@ -1,5 +1,6 @@
 // The program against a bare JUCE DocumentWindow of the same size, side by side on private Xvfb displays:
-// time from start to the window mapped, CPU use while idle for 10 s, and resident memory once shown.
+// time from start to the window mapped (with the machine's own fonts, and with about 2,000 font files in
+// the private HOME's ~/.fonts), CPU use while idle for 10 s, and resident memory once shown.
 // Run with the benchmark tree: build/bin/program_benchmarks
 
 #include "support/ProgramHarness.h"
@@ -22,6 +23,35 @@ enum Program
     panel = 0,
     bare = 1
 };
+
+// The font files the framework reads from the machine's own folders (the extensions it scans).
+juce::Array<juce::File> machineFonts()
+{
+    juce::Array<juce::File> fonts;
+    for (const auto* folder : {"/usr/share/fonts", "/usr/local/share/fonts"})
+        for (const auto& entry :
+             juce::RangedDirectoryIterator(juce::File(folder), true, "*", juce::File::findFiles))
+            if (entry.getFile().hasFileExtension("ttf;pfb;pcf;otf"))
+                fonts.add(entry.getFile());
+    return fonts;
+}
+
+// Fills the private HOME's ~/.fonts with at least `count` symbolic links to the machine's fonts (copies of
+// the whole set in numbered folders), as on a desktop with many fonts installed; the number made.
+int linkManyFonts(const juce::File& home, int count)
+{
+    const auto fonts = machineFonts();
+    int made = 0;
+    for (int copy = 0; !fonts.isEmpty() && made < count; ++copy)
+    {
+        const auto folder = home.getChildFile(".fonts/copy-" + juce::String(copy));
+        folder.createDirectory();
+        for (const auto& font : fonts)
+            if (font.createSymbolicLink(folder.getChildFile(font.getFileName()), false))
+                ++made;
+    }
+    return made;
+}
 
 Process& start(Harness& h, int which)
 {
@@ -98,6 +128,9 @@ long residentKilobytes(int pid)
 void BM_StartToWindowShown(benchmark::State& state)
 {
     Harness h({false, "plugged"});
+    const auto fontFolder = h.file("home").getChildFile(".fonts");
+    if (state.range(1) != 0)
+        state.counters["font_links"] = linkManyFonts(h.file("home"), 2000);
     for (auto _ : state)
     {
         MapWatcher watcher(h.display());
@@ -112,6 +145,8 @@ void BM_StartToWindowShown(benchmark::State& state)
         p.terminate(SIGTERM);
         p.waitExit();
     }
+    // Links only: the machine's fonts stay.
+    fontFolder.deleteRecursively(false);
 }
 
 void BM_IdleCpuOver10s(benchmark::State& state)
@@ -155,11 +190,12 @@ void BM_ResidentMemory(benchmark::State& state)
 }
 } // namespace
 
-// Argument 0: the panel program (0) or the bare window (1); for CPU, argument 1: interface plugged (1) or
+// Argument 0: the panel program (0) or the bare window (1); for the start, argument 1: about 2,000 font
+// files in ~/.fonts (1) or the machine's own fonts only (0); for CPU, argument 1: interface plugged (1) or
 // not.
 BENCHMARK(BM_StartToWindowShown)
-    ->Arg(panel)
-    ->Arg(bare)
+    ->ArgsProduct({{panel, bare}, {0, 1}})
+    ->ArgNames({"bare", "manyfonts"})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);

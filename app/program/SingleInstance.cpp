@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace pelk::program
 {
@@ -134,6 +135,62 @@ juce::String folderText(const juce::File& f)
 {
     return "\"" + f.getFullPathName() + "\"";
 }
+
+// Owns a descriptor and closes it when it goes, unless it was released first.
+class Descriptor
+{
+public:
+    explicit Descriptor(int owned = -1) noexcept : fd(owned) {}
+    Descriptor(Descriptor&& other) noexcept : fd(other.release()) {}
+    Descriptor& operator=(Descriptor&&) = delete;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    int get() const noexcept { return fd; }
+    bool valid() const noexcept { return fd >= 0; }
+    int release() noexcept { return std::exchange(fd, -1); }
+
+private:
+    int fd;
+};
+
+// Creates the folder (and its parents) if need be and opens it, when it is a real folder of this user's,
+// made private to the user (0700); an invalid descriptor otherwise.
+Descriptor openPrivateFolder(const juce::File& dir)
+{
+    const auto path = dir.getFullPathName().toStdString();
+    if (!dir.getParentDirectory().createDirectory())
+        return Descriptor();
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return Descriptor();
+
+    Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid())
+        return folder;
+
+    struct stat st
+    {
+    };
+    if (::fstat(folder.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        ((st.st_mode & 077) != 0 && ::fchmod(folder.get(), 0700) != 0))
+        return Descriptor();
+    return folder;
+}
+
+// Takes the exclusive lock without waiting: 0, or the error that kept it from being taken.
+int tryLock(int lockFd)
+{
+    int r;
+    do
+        r = ::flock(lockFd, LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    return r == 0 ? 0 : errno;
+}
 } // namespace
 
 std::string socketAddressFor(const juce::File& folder, int folderFd, const char* fileName)
@@ -179,32 +236,6 @@ SingleInstance::~SingleInstance()
     release();
 }
 
-bool SingleInstance::prepareFolder(const juce::File& dir)
-{
-    const auto path = dir.getFullPathName().toStdString();
-    if (!dir.getParentDirectory().createDirectory())
-        return false;
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-        ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0))
-    {
-        ::close(fd);
-        return false;
-    }
-
-    dirFd = fd;
-    return true;
-}
-
 SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
 {
     // An over-long command line, or one that is not UTF-8 (an argument in another encoding), can match no
@@ -217,85 +248,78 @@ SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
 
     for (const auto& dir : candidates)
     {
-        if (!prepareFolder(dir))
+        Descriptor folder = openPrivateFolder(dir);
+        if (!folder.valid())
             continue;
-
-        const int fd = ::openat(dirFd, lockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0)
-        {
-            ::close(dirFd);
-            dirFd = -1;
+        Descriptor lock(::openat(folder.get(), lockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!lock.valid())
             continue;
-        }
 
         chosenFolder = dir;
-        socketAddress = socketAddressFor(dir, dirFd, socketName);
+        socketAddress = socketAddressFor(dir, folder.get(), socketName);
 
-        // The running instance binds its socket right after taking the lock, and lets the lock go a little
-        // after it stops taking command lines: until the deadline, each round tries the lock, then the
-        // hand-over. An instance found ending (possibly only after a long wait for its answer) gets a
-        // fresh round of tries to go, within an overall bound.
-        const auto tryWait = std::chrono::milliseconds(limits.senderWaitMs);
-        const auto start = Clock::now();
-        const auto latest = start + tryWait + std::chrono::milliseconds(limits.answerWaitMs);
-        auto deadline = start + tryWait;
-        for (;;)
+        const auto outcome = lockOrHandOver(lock.get(), text);
+        if (outcome == Claim::locked)
         {
-            int r;
-            do
-                r = ::flock(fd, LOCK_EX | LOCK_NB);
-            while (r != 0 && errno == EINTR);
-            const int lockError = errno;
-
-            if (r == 0)
-            {
-                lockFd = fd;
-                if (!bindSocket())
-                    // The lock still keeps other launches out; they just cannot hand anything over.
-                    notes.add("Pelk VOD Panel: no socket for later launches in " + folderText(dir) +
-                              "; a second launch will not reach this instance");
-                return Role::first;
-            }
-
-            if (lockError != EWOULDBLOCK)
-                break;
-
-            const auto handOver = handOverOnce(text, deadline);
-            if (handOver == HandOver::ending)
-                deadline = std::min(std::max(deadline, Clock::now() + tryWait), latest);
-
-            // What went wrong when the command line did not go over, or nothing while there is time to retry.
-            const bool late = Clock::now() >= deadline;
-            juce::String failure;
-            if (handOver == HandOver::unanswered)
-                failure = "another instance is running but did not answer within " +
-                          secondsText(limits.answerWaitMs);
-            else if (handOver == HandOver::refused)
-                failure = "another instance is running but refused the command line";
-            else if (handOver == HandOver::ending && late)
-                failure = "another instance is ending but has not ended yet";
-            else if (handOver == HandOver::unreachable || (handOver == HandOver::notListening && late))
-                failure = "another instance is running but could not be reached";
-
-            if (handOver == HandOver::taken || failure.isNotEmpty())
-            {
-                if (failure.isNotEmpty())
-                    notes.add("Pelk VOD Panel: " + failure + "; the command line was not handed over");
-                ::close(fd);
-                ::close(dirFd);
-                dirFd = -1;
-                return Role::handedOver;
-            }
-            ::usleep(20 * 1000);
+            dirFd = folder.release();
+            lockFd = lock.release();
+            if (!bindSocket())
+                // The lock still keeps other launches out; they just cannot hand anything over.
+                notes.add("Pelk VOD Panel: no socket for later launches in " + folderText(dir) +
+                          "; a second launch will not reach this instance");
+            return Role::first;
         }
-
-        ::close(fd);
-        ::close(dirFd);
-        dirFd = -1;
+        if (outcome == Claim::handedOver)
+            return Role::handedOver;
     }
 
     notes.add("Pelk VOD Panel: no usable folder for the single-instance lock; running without it");
     return Role::alone;
+}
+
+SingleInstance::Claim SingleInstance::lockOrHandOver(int lock, const std::string& text)
+{
+    // The running instance binds its socket right after taking the lock, and lets the lock go a little
+    // after it stops taking command lines: until the deadline, each round tries the lock, then the
+    // hand-over. An instance found ending (possibly only after a long wait for its answer) gets a
+    // fresh round of tries to go, within an overall bound.
+    const auto tryWait = std::chrono::milliseconds(limits.senderWaitMs);
+    const auto start = Clock::now();
+    const auto latest = start + tryWait + std::chrono::milliseconds(limits.answerWaitMs);
+    auto deadline = start + tryWait;
+    for (;;)
+    {
+        const int lockError = tryLock(lock);
+        if (lockError == 0)
+            return Claim::locked;
+        if (lockError != EWOULDBLOCK)
+            return Claim::unusable;
+
+        const auto handOver = handOverOnce(text, deadline);
+        if (handOver == HandOver::ending)
+            deadline = std::min(std::max(deadline, Clock::now() + tryWait), latest);
+
+        // What went wrong when the command line did not go over, or nothing while there is time to retry.
+        const bool late = Clock::now() >= deadline;
+        juce::String failure;
+        if (handOver == HandOver::unanswered)
+            failure =
+                "another instance is running but did not answer within " + secondsText(limits.answerWaitMs);
+        else if (handOver == HandOver::refused)
+            failure = "another instance is running but refused the command line";
+        else if (handOver == HandOver::ending && late)
+            failure = "another instance is ending but has not ended yet";
+        else if (handOver == HandOver::unreachable || (handOver == HandOver::notListening && late))
+            failure = "another instance is running but could not be reached";
+
+        if (handOver == HandOver::taken || failure.isNotEmpty())
+        {
+            if (failure.isNotEmpty())
+                notes.add("Pelk VOD Panel: " + failure + "; the command line was not handed over");
+            return Claim::handedOver;
+        }
+        ::usleep(20 * 1000);
+    }
 }
 
 bool SingleInstance::bindSocket()
@@ -304,23 +328,27 @@ bool SingleInstance::bindSocket()
     if (!fillAddress(address, socketAddress))
         return false;
 
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    Descriptor listening(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listening.valid())
         return false;
 
     // Whatever is left under the socket's name (a socket of a killed instance, or anything else) is
     // stale: only the holder of the lock binds, so no live instance can be listening there.
     ::unlinkat(dirFd, socketName, 0);
 
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::fchmodat(dirFd, socketName, 0600, 0) != 0 || ::listen(fd, 8) != 0 ||
+    if (::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        return false;
+
+    // Bound, the socket has its file: a socket that cannot take launches takes its file with it, so none
+    // is left where nothing listens.
+    if (::fchmodat(dirFd, socketName, 0600, 0) != 0 || ::listen(listening.get(), 8) != 0 ||
         ::pipe2(wakePipe, O_CLOEXEC) != 0)
     {
-        ::close(fd);
+        ::unlinkat(dirFd, socketName, 0);
         return false;
     }
 
-    listenFd = fd;
+    listenFd = listening.release();
     return true;
 }
 
@@ -331,9 +359,10 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
     if (!fillAddress(address, socketAddress))
         return HandOver::unreachable;
 
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    const Descriptor connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!connection.valid())
         return HandOver::unreachable;
+    const int fd = connection.get();
 
     int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     if (r != 0 && errno == EAGAIN && waitFor(fd, POLLOUT, connectDeadline))
@@ -345,16 +374,9 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
     }
 
     if (r != 0)
-    {
-        ::close(fd);
         return HandOver::notListening;
-    }
-
     if (!peerIsThisUser(fd))
-    {
-        ::close(fd);
         return HandOver::refused;
-    }
 
     char header[8];
     std::memcpy(header, magic, 4);
@@ -386,7 +408,6 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
             answered = readUpTo(fd, reply, sizeof(reply), got, Clock::now());
         }
     }
-    ::close(fd);
 
     if (!answered)
         return withdrawn ? HandOver::unanswered : HandOver::ending;

@@ -75,7 +75,16 @@ public:
     juce::File folder() const { return chosenFolder; }
 
 private:
-    bool prepareFolder(const juce::File& dir);
+    enum class Claim
+    {
+        locked,     // this process took the lock
+        handedOver, // the command line went to the instance that holds it, or could not be delivered
+        unusable    // the lock cannot be taken in this folder: try the next one
+    };
+    // Tries the lock, and hands the command line over while another instance holds it, until one of them
+    // succeeds or the wait is over.
+    Claim lockOrHandOver(int lock, const std::string& text);
+    // The socket for later launches, and the pipe that wakes its listener; on failure neither is left.
     bool bindSocket();
     enum class HandOver
     {

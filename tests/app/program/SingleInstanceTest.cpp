@@ -5,18 +5,21 @@
 
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using pelk::program::SingleInstance;
 using Role = SingleInstance::Role;
@@ -461,5 +464,57 @@ TEST_F(SingleInstanceTest, AConnectionFromAnotherUserIsRefused)
 
     pumpFor(200);
     EXPECT_TRUE(received.empty());
+}
+
+// Takes every free descriptor number but `spare` (the soft limit lowered to at most 256 for it); gives them
+// back, and the limit, when it goes.
+class DescriptorsTaken
+{
+public:
+    explicit DescriptorsTaken(int spare)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &original);
+        rlimit lowered = original;
+        lowered.rlim_cur = std::min<rlim_t>(original.rlim_cur, 256);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            taken.push_back(fd);
+        for (int i = 0; i < spare && !taken.empty(); ++i)
+        {
+            ::close(taken.back());
+            taken.pop_back();
+        }
+    }
+
+    ~DescriptorsTaken()
+    {
+        for (const int fd : taken)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &original);
+    }
+
+private:
+    rlimit original{};
+    std::vector<int> taken;
+};
+
+// The socket is bound (its file made) but cannot be set up to take launches: three descriptors are left,
+// for the folder, the lock and the socket, so the wake-up pipe that follows listen() finds none. The
+// instance runs without its socket and leaves no file under the socket's name.
+TEST_F(SingleInstanceTest, ASocketThatCannotBeSetUpLeavesNoFileBehind)
+{
+    SingleInstance first({folder}, quickLimits());
+    Role role;
+    {
+        const DescriptorsTaken onlyThree(3);
+        role = first.claim("");
+    }
+
+    EXPECT_EQ(role, Role::first);
+    EXPECT_EQ(first.diagnostics().joinIntoString("\n"),
+              "Pelk VOD Panel: no socket for later launches in \"" + folder.getFullPathName() +
+                  "\"; a second launch will not reach this instance");
+    EXPECT_FALSE(folder.getChildFile("Pelk VOD Panel.sock").exists());
+    EXPECT_TRUE(folder.getChildFile("Pelk VOD Panel.lock").exists());
 }
 } // namespace

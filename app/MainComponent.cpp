@@ -127,7 +127,6 @@ MainComponent::MainComponent()
             (double) ((float) small.getWidth() / (float) small.getHeight()));
         window.setContentComponentSize(large.getWidth(), large.getHeight());
         loopbackConstrainer->setSizeLimits(214, 229, large.getWidth(), large.getHeight());
-        loopbackConstrainer->frameBorder = window.getContentComponentBorder();
     }
 
     // About box and its window.

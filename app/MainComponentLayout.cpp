@@ -5,6 +5,7 @@
 
 #include "BinaryData.h"
 #include "MainComponent.h"
+#include "PanelSize.h"
 
 #include <cstdio>
 #include <future>
@@ -45,12 +46,13 @@ PanelArt artForWidth(int width)
             ORVBIN::temp_binary_data_11Size};
 }
 
+// "klein" with the small art, "mittel" up to the default width, "gross" above.
 const char* sizeWordForWidth(int width)
 {
     if (width <= 235)
         return "klein\n";
 
-    return width <= 316 ? "mittel\n" : "gross\n";
+    return width <= PanelSize::defaultWidth ? "mittel\n" : "gross\n";
 }
 } // namespace
 

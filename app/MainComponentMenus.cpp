@@ -7,8 +7,10 @@
 #include "AudioSettingsLauncher.h"
 #include "DialogPlacement.h"
 #include "PanelAudio.h"
+#include "PanelSize.h"
 #include "PatchGridLoopbackDialog.h"
 #include "RegisterDeviceCallBacksMac.h"
+#include "SettingsFile.h"
 #include "USBCommands.h"
 
 #include <cstdio>
@@ -39,8 +41,6 @@ constexpr SampleRateItem sampleRates[] = {{44100.0, "44100  Hz"},  {48000.0, "48
                                           {88200.0, "88200  Hz"},  {96000.0, "96000  Hz"},
                                           {176400.0, "176400 Hz"}, {192000.0, "192000 Hz"}};
 constexpr int sampleRateCount = (int) (sizeof(sampleRates) / sizeof(sampleRates[0]));
-
-const char* const keyLoopback = "loopback";
 
 // The content border of the window that shows a component; none for a component that is not a window.
 juce::BorderSize<int> contentBorderOf(juce::Component& window)
@@ -195,7 +195,7 @@ void MainComponent::actionListenerCallback(const juce::String& message)
             if (usb_hw_toggleLoopbackMode((UInt32) selected) == 0)
                 loopbackState = selected;
         }
-        appProperties.getUserSettings()->setValue(keyLoopback, loopbackState);
+        appProperties.getUserSettings()->setValue(SettingsKeys::loopback, loopbackState);
         menuBar->sendLookAndFeelChange();
     }
 
@@ -288,8 +288,8 @@ void MainComponent::setFactoryDefaults()
         for (auto* fader : faders)
             sliderValueChanged(fader);
 
-    // 12. The window re-centred with content 316 wide at the panel's aspect ratio; a panel without a
-    // positive size has no ratio and leaves the window where it is.
+    // 12. The window re-centred with content at the default width and the panel's aspect ratio; a panel
+    // without a positive size has no ratio and leaves the window where it is.
     if (auto* window = getParentComponent())
     {
         const int w = getWidth();
@@ -297,10 +297,11 @@ void MainComponent::setFactoryDefaults()
         if (w > 0 && h > 0)
         {
             // A panel far taller than wide would give a height beyond int; such a height is kept in range.
-            const double exact = 316.0 / ((double) w / (double) h);
+            const double exact = (double) PanelSize::defaultWidth / ((double) w / (double) h);
             const int height = (int) juce::jmin(exact, (double) (std::numeric_limits<int>::max() / 2));
             const auto border = contentBorderOf(*window);
-            window->centreWithSize(316 + border.getLeftAndRight(), height + border.getTopAndBottom());
+            window->centreWithSize(PanelSize::defaultWidth + border.getLeftAndRight(),
+                                   height + border.getTopAndBottom());
         }
     }
 }

@@ -5,6 +5,7 @@
 // A border-aware constrainer whose frame is the window's own content border (a JUCE-drawn title bar, the
 // window edge and a menu bar), read each time the constrainer is consulted: the edge changes with the
 // resizer style and in full screen, and a menu bar may be added after the constrainer is installed.
+// The constrainer owns frameBorder: it is set on every use, so its owner leaves it alone.
 // The window must outlive the constrainer's use; it is not owned.
 class ContentBorderConstrainer : public BorderBoundsConstrainer
 {

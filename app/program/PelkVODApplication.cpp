@@ -4,6 +4,7 @@
 #include "FontFolders.h"
 #include "MainComponent.h"
 #include "PanelPictures.h"
+#include "PanelSize.h"
 #include "SettingsFile.h"
 #include "SimControl.h"
 
@@ -14,13 +15,6 @@ using pelk::program::matchCommandLine;
 
 namespace
 {
-constexpr int defaultWidth = 316;
-constexpr int defaultHeight = 486;
-constexpr int minimumWidth = 226;
-constexpr int minimumHeight = 348;
-constexpr int maximumWidth = 452;
-constexpr int maximumHeight = 696;
-
 void errorLine(const juce::String& text)
 {
     std::fprintf(stderr, "%s\n", text.toRawUTF8());
@@ -87,7 +81,7 @@ void PelkVODApplication::MainWindow::maximiseButtonPressed()
         // Back to the size before the zoom; a window that reached its largest size otherwise (restored at
         // it, or dragged to it) goes back to the default size, so the button never does nothing.
         if (boundsBeforeZoom.isEmpty() && constrainer != nullptr)
-            setBounds(constrainer->boundsForContentSize(defaultWidth, defaultHeight));
+            setBounds(constrainer->boundsForContentSize(PanelSize::defaultWidth, PanelSize::defaultHeight));
         else
             setBounds(boundsBeforeZoom.withPosition(getPosition()));
         boundsBeforeZoom = {};
@@ -135,10 +129,9 @@ void PelkVODApplication::MainWindow::installMenuBar()
 void PelkVODApplication::MainWindow::installConstrainer()
 {
     constrainer = std::make_unique<ContentBorderConstrainer>(*this);
-    constrainer->extraTopHeight = 0;
-    constrainer->frameBorder = getContentComponentBorder();
-    constrainer->setFixedAspectRatio(226.0 / 348.0);
-    constrainer->setSizeLimits(minimumWidth, minimumHeight, maximumWidth, maximumHeight);
+    constrainer->setFixedAspectRatio(PanelSize::aspectRatio);
+    constrainer->setSizeLimits(PanelSize::minimumWidth, PanelSize::minimumHeight, PanelSize::maximumWidth,
+                               PanelSize::maximumHeight);
     setConstrainer(constrainer.get());
 }
 
@@ -253,13 +246,13 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
     juce::String state;
     if (panel != nullptr)
         if (auto* settings = panel->appProperties.getUserSettings())
-            state = settings->getValue("WindowPosition", {});
+            state = settings->getValue(SettingsKeys::windowPosition, SettingsDefaults::windowPosition);
     window->setResizable(true, true);
     const bool restored = window->restoreState(state);
 
     // 8.
     if (reset || !restored)
-        window->centreContent(defaultWidth, defaultHeight);
+        window->centreContent(PanelSize::defaultWidth, PanelSize::defaultHeight);
 
     // 9.
     window->setVisible(true);

@@ -243,30 +243,30 @@ void MainComponent::setFactoryDefaults()
     const AudioObjectID input = gInAudioObjectID;
     const AudioObjectID output = gOutAudioObjectID;
 
-    // 1. Unmute both directions.
+    // Unmute both directions.
     writeMute(output, kAudioObjectPropertyScopeOutput, false);
     writeMute(input, kAudioObjectPropertyScopeInput, false);
 
-    // 2. The factory rate.
+    // The factory rate.
     hw_setSampleRateEx(48000.0);
 
-    // 3. 0 dB on every channel, directly.
+    // 0 dB on every channel, directly.
     writeVolume(output, kAudioObjectPropertyScopeOutput, 1, 0.0f);
     writeVolume(output, kAudioObjectPropertyScopeOutput, 2, 0.0f);
     writeVolume(input, kAudioObjectPropertyScopeInput, 1, 0.0f);
     writeVolume(input, kAudioObjectPropertyScopeInput, 2, 0.0f);
 
-    // 4, 5. Record monitoring on, headphone monitoring off.
+    // Record monitoring on, headphone monitoring off.
     usb_hw_toggleMonitoringRecording(1);
     usb_hw_toggleMonitoringHP(1);
 
-    // 6, 7. The switches show it without their click handling (nothing is stored); the knob goes.
+    // The switches show it without their click handling (nothing is stored); the knob is disabled and hidden.
     buttonTriggerMonitoringRecord->setToggleState(true, juce::dontSendNotification);
     buttonTriggerMonitoringHP->setToggleState(false, juce::dontSendNotification);
     sliderVolMon->setEnabled(false);
     sliderVolMon->setVisible(false);
 
-    // 8. Loopback off through the dialog: it reports "loopback_update" when "off" was not selected yet,
+    // Loopback off through the dialog: it reports "loopback_update" when "off" was not selected yet,
     // and the command goes out when the event loop delivers that.
     if (loopbackDialog != nullptr)
     {
@@ -274,13 +274,13 @@ void MainComponent::setFactoryDefaults()
         loopbackDialog->repaint();
     }
 
-    // 9. The mute buttons as the system now reports.
+    // The mute buttons as the system now reports.
     buttonMuteOut->setToggleState(readEitherMuted(output, kAudioObjectPropertyScopeOutput),
                                   juce::dontSendNotification);
     buttonMuteIn->setToggleState(readEitherMuted(input, kAudioObjectPropertyScopeInput),
                                  juce::dontSendNotification);
 
-    // 10, 11. Faders at 0 dB, sent through the worker while the interface is there.
+    // Faders at 0 dB, sent through the worker while the interface is there.
     juce::Slider* const faders[] = {sliderInL.get(), sliderInR.get(), sliderOutL.get(), sliderOutR.get()};
     for (auto* fader : faders)
         fader->setValue(0.0, juce::dontSendNotification);
@@ -288,7 +288,7 @@ void MainComponent::setFactoryDefaults()
         for (auto* fader : faders)
             sliderValueChanged(fader);
 
-    // 12. The window re-centred with content at the default width and the panel's aspect ratio; a panel
+    // The window re-centred with content at the default width and the panel's aspect ratio; a panel
     // without a positive size has no ratio and leaves the window where it is.
     if (auto* window = getParentComponent())
     {

@@ -203,7 +203,7 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
     }
     const auto commandSwitch = matchCommandLine(commandLine);
 
-    // 1. "/shutdown" with no instance running: no window, nothing stored, the interface untouched.
+    // "/shutdown" with no instance running: no window, nothing stored, the interface untouched.
     if (commandSwitch == CommandLineSwitch::shutdown)
     {
         requestStop();
@@ -212,7 +212,7 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
 
     fontScan = std::thread(scanFonts);
 
-    // 2.
+    // "/default", "/defaults" and "/init" forget the stored window state and end with the factory settings.
     const bool reset = pelk::program::isResetCommandLine(commandLine);
 
     // The simulated machine runs only in the process that shows the panel. Its run-loop deliveries are
@@ -225,7 +225,7 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
         errorLine(line);
     simulatorStarted = true;
 
-    // 3. and 4.
+    // The main window, with the panel as its content and its menu bar.
     auto window = std::make_unique<MainWindow>(getApplicationName() + " v" + getApplicationVersion());
     // The panel's pictures are decoded while the font scan finishes; the panel is built once it has.
     preloadPanelPictures();
@@ -233,16 +233,16 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
     window->setContentOwned(new MainComponent(), true);
     window->installMenuBar();
 
-    // 5.
+    // Size limits and aspect ratio for the area inside the window's frame.
     window->installConstrainer();
 
     auto* panel = window->getPanel();
 
-    // 6.
+    // A reset forgets the stored window state before it could be restored.
     if (reset && panel != nullptr)
         panel->savedWindowPosition({});
 
-    // 7.
+    // The stored window state, restored once the window is resizable; a full-screen state opens zoomed.
     juce::String state;
     if (panel != nullptr)
         if (auto* settings = panel->appProperties.getUserSettings())
@@ -250,15 +250,17 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
     window->setResizable(true, true);
     const bool restored = window->restoreState(state);
 
-    // 8.
+    // A reset, or a state that cannot be restored, opens the window at the default size, centred.
     if (reset || !restored)
         window->centreContent(PanelSize::defaultWidth, PanelSize::defaultHeight);
 
-    // 9.
+    // The window is shown and becomes the program's main window.
     window->setVisible(true);
     mainWindow = std::move(window);
 
-    // 10.
+    // A reset ends with the factory settings and forgets the window state once more. Any other start
+    // reports the panel's place on the screen: as it is, then with an x of 0 or less given as 0 and a y of
+    // 0 or less as 30.
     if (panel != nullptr)
     {
         if (reset)
@@ -275,7 +277,7 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
         }
     }
 
-    // 11.
+    // "/init" ends before the event loop runs, so only what reaches the interface at once is applied.
     if (commandSwitch == CommandLineSwitch::init)
     {
         requestStop();

@@ -335,8 +335,12 @@ struct UsbDeviceStats
 };
 UsbDeviceStats usbStats(UsbDevice device = kInterface);
 
-std::vector<std::string> journal();    // the journal lines (as in the file) and note() lines, in order
-void note(const std::string& text);    // adds "note <text>"
+std::vector<std::string> journal(); // the journal lines (as in the file) and note() lines, in order
+void note(const std::string& text); // adds "note <text>"
+// Queues on the main loop, behind every delivery already waiting there (and, with MainLoop::juce, behind
+// whatever the program posted to that loop before), a delivery that journals "mark <text>". A test that
+// checks that nothing else follows waits for its mark instead of waiting for a while.
+void mark(const std::string& text);
 std::vector<std::string> violations(); // contract violations: null, unknown or wrong-typed arguments
 
 // ---- Text commands and environment -----------------------------------------------------------------------

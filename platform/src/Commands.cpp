@@ -295,6 +295,13 @@ std::string stateCommand(const Words& w)
     return stateLine();
 }
 
+std::string markCommand(const Words& w)
+{
+    arity(w, 2, "mark <text>");
+    mark(w[1]);
+    return "ok";
+}
+
 struct Verb
 {
     const char* name;
@@ -305,7 +312,7 @@ const Verb kVerbs[] = {
     {"plug", plugCommand},   {"unplug", unplugCommand}, {"plug-other", plugOtherCommand},
     {"vol", volCommand},     {"mute", muteCommand},     {"rate", rateCommand},
     {"sleep", sleepCommand}, {"wake", wakeCommand},     {"usbfail", usbfailCommand},
-    {"set", setCommand},     {"state", stateCommand},
+    {"set", setCommand},     {"state", stateCommand},   {"mark", markCommand},
 };
 
 std::string run(const Words& w)

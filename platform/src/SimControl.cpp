@@ -530,6 +530,17 @@ void note(const std::string& text)
     world().journal.push_back("note " + text);
 }
 
+void mark(const std::string& text)
+{
+    Lock lock(mutex());
+    postMain(world(),
+             [text]
+             {
+                 const Lock inner(mutex());
+                 journalLine(world(), "mark " + text);
+             });
+}
+
 std::vector<std::string> violations()
 {
     return platform::takeViolations(false);

@@ -1,5 +1,8 @@
 #include "DeviceTestSupport.h"
 
+#include "RegisterDeviceCallBacksMac.h"
+#include "USBCommands.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -158,16 +161,15 @@ std::string rawStartLines(bool present)
     return lines;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+void freshDeviceMachine(const sim::Config& config)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    pelktest::freshMachine(config);
+    gInAudioObjectID = 0;
+    gOutAudioObjectID = 0;
+    gUSBdevice = nullptr;
+    root_port = 0;
+    gMasterDevicePort = 0;
+    gRunLoopSource = nullptr;
 }
 
 namespace

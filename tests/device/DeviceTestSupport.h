@@ -4,6 +4,7 @@
 
 #include "DeviceIdentity.h"
 #include "SimulatedMachine.h"
+#include "Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -80,10 +81,20 @@ private:
 };
 
 namespace sim = platform::sim;
-using pelktest::SimulatedMachine;
+using pelktest::waitUntil;
 
-// Waits until condition holds, checking every millisecond; false when timeoutMs passed first.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+// pelktest::freshMachine(), and the device layer's handles into the old world (audio device ids, the held
+// USB device, the power and notification handles) cleared with it. The owner record (mydeviceStruct)
+// belongs to the test's stand-in for the panel and is left as it is.
+void freshDeviceMachine(const sim::Config& config = {});
+
+// The shared simulated-machine fixture for tests of the device layer.
+class DeviceMachine : public pelktest::SimulatedMachine
+{
+protected:
+    void resetWorld(const sim::Config& config) override { freshDeviceMachine(config); }
+};
+using SimulatedMachine = DeviceMachine;
 
 // The kernel ids of this process's threads.
 std::vector<pid_t> threadIds();

@@ -2,6 +2,7 @@
 
 #include "DeviceTestSupport.h"
 #include "RegisterDeviceCallBacksMac.h"
+#include "Wait.h"
 
 #include <juce_core/juce_core.h>
 
@@ -181,10 +182,16 @@ TEST_F(SampleRateTest, TheResultIsTheRateTheLastReadsAgreedOn)
 {
     devices(48000, 96000);
     sim::setAcceptedRates(gInAudioObjectID.load(), {44100, 48000}); // the input refuses 96000
+    const pid_t reader = pelktest::currentThreadId();
     std::thread elsewhere(
         [&]
         {
-            juce::Thread::sleep(100); // inside the 300 ms wait
+            // Inside the wait between the reads: the output took the new rate, and the reader sleeps.
+            EXPECT_TRUE(pelktest::waitUntil(
+                [&] {
+                    return sim::rate(gOutAudioObjectID.load()) == 96000.0 && pelktest::blockedInSleep(reader);
+                },
+                10000));
             sim::setRate(gInAudioObjectID.load(), 44100);
             sim::setRate(gOutAudioObjectID.load(), 44100);
         });

@@ -90,13 +90,15 @@ TEST_F(TeardownTest, AnEventRaisedOnTheNotificationThreadAfterTeardownIsDropped)
 TEST_F(TeardownTest, TheEventLockIsTakenWhileTheLoopRuns)
 {
     std::atomic<bool> locked{false};
+    std::atomic<bool> done{false};
     std::thread receiver(
         [&]
         {
             DeviceEventLock lock(&recorder);
             locked = lock.isLocked();
+            done = true;
         });
-    juce::MessageManager::getInstance()->runDispatchLoopUntil(300);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return done.load(); }, 10000));
     receiver.join();
     EXPECT_TRUE(locked);
 }
@@ -104,17 +106,17 @@ TEST_F(TeardownTest, TheEventLockIsTakenWhileTheLoopRuns)
 TEST_F(TeardownTest, AReceiverWaitingForTheLockGivesUpWhenTheOwnerIsCleared)
 {
     std::atomic<bool> locked{true};
-    std::atomic<bool> started{false};
+    std::atomic<pid_t> receiverId{0};
     std::thread receiver(
         [&]
         {
-            started = true;
+            receiverId = pelktest::currentThreadId();
             DeviceEventLock lock(&recorder);
             locked = lock.isLocked();
         });
-    while (!started)
-        std::this_thread::yield();
-    juce::Thread::sleep(50); // the receiver now waits for the message thread, which is busy here
+    // The receiver runs until it sleeps waiting for the message thread (this thread, busy here).
+    ASSERT_TRUE(waitUntil([&] { return receiverId != 0 && threadSleeps(receiverId); }))
+        << "the receiver never started waiting";
 
     OutputCapture quiet;
     UnregisterDeviceCallBacks();
@@ -136,7 +138,7 @@ TEST_F(TeardownTest, AReceiverGrantedTheLockAfterItsOwnerWasClearedGivesItBack)
     std::thread receiver(
         [&]
         {
-            receiverId = static_cast<pid_t>(::syscall(SYS_gettid));
+            receiverId = pelktest::currentThreadId();
             DeviceEventLock lock(&recorder);
             locked = lock.isLocked();
             done = true;
@@ -147,9 +149,7 @@ TEST_F(TeardownTest, AReceiverGrantedTheLockAfterItsOwnerWasClearedGivesItBack)
         << "the receiver never started waiting";
 
     mydeviceStruct.owner = nullptr;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done && std::chrono::steady_clock::now() < deadline)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return done.load(); }, 10000));
     receiver.join();
     EXPECT_FALSE(locked);
 }

@@ -1,5 +1,5 @@
-// The shared fixture of every test that runs against the simulated machine: a fresh world per test and,
-// when the test links the device layer, device globals that name nothing of an earlier world.
+// The shared fixture of every test that runs against the simulated machine: a fresh world per test. The
+// device tests' fixture (tests/device/DeviceTestSupport.h) clears the device layer's handles with it.
 //
 //   class PlugRoadTest : public pelktest::SimulatedMachine {};        // default world
 //   sim::Config config() const override { ... }                        // another world for a fixture
@@ -11,12 +11,6 @@
 #pragma once
 
 #include "SimControl.h"
-
-#if __has_include("RegisterDeviceCallBacksMac.h")
-#include "RegisterDeviceCallBacksMac.h"
-#include "USBCommands.h"
-#define PELKTEST_WITH_DEVICE_LAYER 1
-#endif
 
 #include <gtest/gtest.h>
 
@@ -35,30 +29,22 @@ inline std::string joinedLines(const std::vector<std::string>& lines)
     return text;
 }
 
-// Drops the old world and makes a fresh one. The device layer's handles into the old world (audio device
-// ids, the held USB device, the power and notification handles) are cleared with it; the owner record
-// (mydeviceStruct) belongs to the test's stand-in for the panel and is left as it is.
+// Drops the old world and makes a fresh one.
 inline void freshMachine(const sim::Config& config = {})
 {
     sim::reset(config);
-#ifdef PELKTEST_WITH_DEVICE_LAYER
-    gInAudioObjectID = 0;
-    gOutAudioObjectID = 0;
-    gUSBdevice = nullptr;
-    root_port = 0;
-    gMasterDevicePort = 0;
-    gRunLoopSource = nullptr;
-#endif
 }
 
 class SimulatedMachine : public ::testing::Test
 {
 protected:
-    void SetUp() override { freshMachine(config()); }
+    void SetUp() override { resetWorld(config()); }
     void TearDown() override { EXPECT_TRUE(sim::violations().empty()) << joinedLines(sim::violations()); }
 
     // The world each test starts in.
     virtual sim::Config config() const { return {}; }
+    // Makes that world; a fixture that also holds handles into the world clears them here.
+    virtual void resetWorld(const sim::Config& worldConfig) { freshMachine(worldConfig); }
 };
 
 template <typename Row>

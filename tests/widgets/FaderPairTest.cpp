@@ -161,7 +161,7 @@ struct FaderPair : ::testing::Test
         if (juce::Desktop::getInstance().getDisplays().getPrimaryDisplay() == nullptr)
             GTEST_SKIP() << "needs a display (run under Xvfb)";
 
-        widgettest::ignoreXErrors();
+        ignoreXErrors();
 
         // Off the screen, where the real pointer never is: only the events sent here reach the window,
         // and other programs on the same display are never disturbed.
@@ -170,7 +170,7 @@ struct FaderPair : ::testing::Test
         group().setBounds(groupOrigin.x, groupOrigin.y, 56, 320);
         window.addToDesktop(0);
         window.setVisible(true);
-        widgettest::pump(20);
+        EXPECT_TRUE(pelktest::drainMessageLoop());
 
         listener.left = &left();
         left().addListener(&listener);
@@ -229,7 +229,7 @@ struct FaderPair : ::testing::Test
     std::pair<Changes, Changes> waves()
     {
         auto now = listener.take();
-        widgettest::pump(30);
+        EXPECT_TRUE(pelktest::drainMessageLoop()); // the asynchronous ones queued by the event
         return {now, listener.take()};
     }
 
@@ -238,7 +238,7 @@ struct FaderPair : ::testing::Test
     int thumbTop(juce::Slider& s) { return (int) (s.getPositionOfValue(s.getValue()) - 16.0f); }
     bool shows(const juce::Image& image, juce::Slider& s, const juce::Image& thumb)
     {
-        return widgettest::samePixels(image, {s.getX(), thumbTop(s)}, thumb);
+        return pelktest::samePixels(image, {s.getX(), thumbTop(s)}, thumb);
     }
 };
 
@@ -354,14 +354,14 @@ TEST_F(FaderPair, PointerOverTheStripShowsBothLinkedOverAFaderOnlyThatOne)
     move(inStrip);
     EXPECT_TRUE(look().currentThumb == look().linkedThumb);
     auto image = render();
-    widgettest::saveRender(image, "fader-pair-pointer-over-strip", 3);
+    pelktest::saveRender(image, "fader-pair-pointer-over-strip", 3);
     EXPECT_TRUE(shows(image, left(), look().linkedThumb));
     EXPECT_TRUE(shows(image, right(), look().linkedThumb));
 
     move(onLeft);
     EXPECT_TRUE(look().currentThumb == look().unlinkedThumb);
     image = render();
-    widgettest::saveRender(image, "fader-pair-pointer-over-left", 3);
+    pelktest::saveRender(image, "fader-pair-pointer-over-left", 3);
     EXPECT_TRUE(shows(image, left(), look().linkedThumb));
     EXPECT_TRUE(shows(image, right(), look().unlinkedThumb));
 

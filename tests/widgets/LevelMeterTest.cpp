@@ -155,7 +155,7 @@ TEST_F(Meter, ShowsTheLitPictureFromTheSplitDown)
                 << c.height << " at " << c.level << " row " << y;
 
         if (c.level == 64)
-            widgettest::saveRender(image, "level-meter-20x288-at-64", 2);
+            pelktest::saveRender(image, "level-meter-20x288-at-64", 2);
     }
 }
 

@@ -130,7 +130,7 @@ TEST_F(Knob, DotTakesTheKnobsThumbColourAndFollowsTheValue)
     EXPECT_NEAR(end.cy, 42.0 + 32.256 * std::sqrt(0.5), 0.05);
 
     auto shot = knob.createComponentSnapshot(knob.getLocalBounds(), true, 1.0f);
-    widgettest::saveRender(shot, "knob-84x84-at-0dB");
+    pelktest::saveRender(shot, "knob-84x84-at-0dB");
 }
 
 namespace
@@ -233,7 +233,7 @@ TEST(ReadoutFont, RendersTheReadoutsAtBothPanelSizes)
             g.fillAll(juce::Colour(0xff262626)); // the art's dark read-out box
             box.paintEntireComponent(g, false);
         }
-        widgettest::saveRender(image, "readout-" + juce::String(w) + "x" + juce::String(h));
+        pelktest::saveRender(image, "readout-" + juce::String(w) + "x" + juce::String(h));
 
         // White text, right-aligned inside the label's border, not clipped at the left.
         int leftmost = w, rightmost = -1;
@@ -274,7 +274,7 @@ TEST(MenuBarLook, LightGreyBarWithBlackCentredTitles)
               look.getMenuBarFont(bar, 2, "PatchGRID").getStringWidth("PatchGRID") + 10);
 
     const auto image = bar.createComponentSnapshot(bar.getLocalBounds(), true, 1.0f);
-    widgettest::saveRender(image, "menu-bar-300x24", 3);
+    pelktest::saveRender(image, "menu-bar-300x24", 3);
     EXPECT_EQ(image.getPixelAt(299, 23), juce::Colours::lightgrey);
     EXPECT_EQ(image.getPixelAt(0, 0), juce::Colours::lightgrey);
 
@@ -313,5 +313,5 @@ TEST(MenuBarLook, HoveredAndOpenTitlesLookLikeRestingOnes)
 
     const auto resting = drawItem(false, false, false);
     for (const auto& flags : {std::array{true, false, true}, {false, true, true}, {true, true, true}})
-        EXPECT_TRUE(widgettest::samePixels(drawItem(flags[0], flags[1], flags[2]), {}, resting));
+        EXPECT_TRUE(pelktest::samePixels(drawItem(flags[0], flags[1], flags[2]), {}, resting));
 }

@@ -218,11 +218,11 @@ TEST_F(PanelFader, DrawsTheSharedThumbHalfItsHeightRoundedDownAboveTheCentre)
         const auto image = render();
 
         EXPECT_EQ(firstOpaqueRow(image, 11), expectedTop) << c.thumbHeight << " at " << c.value;
-        EXPECT_TRUE(widgettest::samePixels(image, {0, expectedTop}, look.currentThumb))
+        EXPECT_TRUE(pelktest::samePixels(image, {0, expectedTop}, look.currentThumb))
             << c.thumbHeight << " at " << c.value;
 
         if (c.thumbHeight == 33 && c.value == -23.5)
-            widgettest::saveRender(image, "fader-22x320-thumb-22x33");
+            pelktest::saveRender(image, "fader-22x320-thumb-22x33");
     }
 }
 
@@ -234,10 +234,10 @@ TEST_F(PanelFader, ShowsWhicheverThumbThePairMadeCurrent)
     const int top = (int) (fader.getPositionOfValue(-30.0) - 16.0f);
 
     look.currentThumb = look.linkedThumb;
-    EXPECT_TRUE(widgettest::samePixels(render(), {0, top}, look.linkedThumb));
+    EXPECT_TRUE(pelktest::samePixels(render(), {0, top}, look.linkedThumb));
 
     look.currentThumb = look.unlinkedThumb;
-    EXPECT_TRUE(widgettest::samePixels(render(), {0, top}, look.unlinkedThumb));
+    EXPECT_TRUE(pelktest::samePixels(render(), {0, top}, look.unlinkedThumb));
 }
 
 TEST_F(PanelFader, HorizontalFaderShowsNoThumbAndOtherStylesTheFrameworkThumb)
@@ -267,8 +267,8 @@ TEST_F(PanelFader, RendersThePanelThumbsForInspection)
     {
         look.resizeKnobImages(size.first, size.second);
         const juce::String suffix = juce::String(size.first) + "x" + juce::String(size.second);
-        widgettest::saveRender(look.unlinkedThumb, "thumb-normal-" + suffix, 8);
-        widgettest::saveRender(look.linkedThumb, "thumb-linked-" + suffix, 8);
+        pelktest::saveRender(look.unlinkedThumb, "thumb-normal-" + suffix, 8);
+        pelktest::saveRender(look.linkedThumb, "thumb-linked-" + suffix, 8);
         EXPECT_EQ(look.linkedThumb.getWidth(), size.first);
         EXPECT_EQ(look.linkedThumb.getHeight(), size.second);
     }

@@ -4,6 +4,7 @@
 // art. The renders are written to the build folder for a person to look at.
 
 #include "PanelTestSupport.h"
+#include "Renders.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,6 @@
 
 namespace
 {
-void saveRender(const juce::Image& image, const juce::String& name)
-{
-    const juce::File dir(PELK_RENDER_DIR);
-    dir.createDirectory();
-    const auto file = dir.getChildFile(name + ".png");
-    file.deleteFile();
-    juce::FileOutputStream out(file);
-    juce::PNGImageFormat().writeImageToStream(image, out);
-}
-
 bool showsAreaOf(const juce::Image& shot, const juce::Image& art, juce::Rectangle<int> area)
 {
     for (int y = area.getY(); y < area.getBottom(); ++y)
@@ -75,7 +66,7 @@ TEST_P(PanelRender, WidgetsMeetTheArtAndOnlyLitButtonsShowTheirFaces)
     p.setSize(c.width, c.height);
 
     const auto shot = p.createComponentSnapshot(p.getLocalBounds(), true, 1.0f);
-    saveRender(shot, "panel-" + nameOf(c));
+    pelktest::saveRender(shot, "panel-" + nameOf(c), 1);
     const auto& art = p.backgroundImage;
     const auto& lit = p.buttonFaceImage;
 

@@ -3,8 +3,10 @@
 // "loopback_update" broadcast on every click. Renders are written out for a person to judge.
 
 #include "BinaryData.h"
+#include "IgnoreXErrors.h"
 #include "PatchGridLoopbackDialog.h"
-#include "WidgetTestSupport.h"
+#include "Renders.h"
+#include "Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +42,7 @@ PointPair wholePair(const juce::Point<float> (&points)[2])
 
 juce::Image picture(const unsigned char* data, int size)
 {
-    return widgettest::embeddedPicture(data, size);
+    return pelktest::embeddedPicture(data, size);
 }
 
 juce::Image rescaledPicture(const unsigned char* data, int size, int width, int height)
@@ -394,7 +396,7 @@ TEST_P(LoopbackDrawing, TheChosenRoutingOnlyAndNoneWithoutChoiceOrWhenBothAreDis
             EXPECT_FALSE(sameAt(image, b.chosen ? dialog.backgroundImage : dialog.buttonFaceImage, centre));
         }
 
-        widgettest::saveRender(image, "loopback-" + size + "-" + c.name, 2);
+        pelktest::saveRender(image, "loopback-" + size + "-" + c.name, 2);
     }
 }
 
@@ -420,13 +422,13 @@ protected:
         if (juce::Desktop::getInstance().getDisplays().getPrimaryDisplay() == nullptr)
             GTEST_SKIP() << "needs a display (run under Xvfb)";
 
-        widgettest::ignoreXErrors();
+        ignoreXErrors();
 
         // Off the screen, where the real pointer never is.
         dialog.setTopLeftPosition(-3000, -3000);
         dialog.addToDesktop(0);
         dialog.setVisible(true);
-        widgettest::pump(20);
+        EXPECT_TRUE(pelktest::drainMessageLoop());
         dialog.addActionListener(&log);
         time = juce::Time::currentTimeMillis();
     }
@@ -459,7 +461,7 @@ protected:
     std::pair<int, juce::StringArray> delivered()
     {
         const int during = log.messages.size();
-        widgettest::pump(50);
+        EXPECT_TRUE(pelktest::drainMessageLoop()); // the broadcasts queued until now
         auto after = log.messages;
         log.messages.clear();
         return {during, after};

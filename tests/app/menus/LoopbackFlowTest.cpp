@@ -61,11 +61,11 @@ TEST_P(LoopbackFlow, CommandsStateStoredValueAndTick)
     if (c.resetFirst)
     {
         p.menuItemSelected(resetId, 2);
-        pumpFor(20);
+        settle();
         EXPECT_FALSE(p.loopbackDialogWindow->isVisible()); // "Reset" does not show the dialog
     }
     p.menuItemSelected(loopbackId, 2);
-    pumpFor(20);
+    settle();
 
     EXPECT_TRUE(p.loopbackDialogWindow->isVisible());
     EXPECT_EQ(commandsSince(mark), c.bytesFirst);
@@ -75,12 +75,12 @@ TEST_P(LoopbackFlow, CommandsStateStoredValueAndTick)
 
     const auto second = commandMark();
     p.menuItemSelected(loopbackId, 2);
-    pumpFor(20);
+    settle();
     EXPECT_EQ(commandsSince(second), Bytes{}) << "a second opening sends nothing";
     if (!c.resetFirst)
     {
         p.menuItemSelected(resetId, 2);
-        pumpFor(20);
+        settle();
     }
 
     EXPECT_EQ(commandsSince(second), c.bytesEnd);
@@ -114,10 +114,10 @@ TEST_F(MenuTest, AChoiceInTheDialogWithoutTheInterfaceKeepsTheStateButShowsTheTi
     storeSettings({{"loopback", "0"}});
     auto& p = makePanelAndSettle();
     p.menuItemSelected(loopbackId, 2);
-    pumpFor(20);
+    settle();
 
     p.loopbackDialog->loopbackOnButton.triggerClick();
-    pumpFor(150);
+    settle();
 
     EXPECT_EQ(p.loopbackDialog->getLoopbackState(), 1);
     EXPECT_EQ(p.loopbackState, 0);
@@ -136,7 +136,7 @@ TEST_P(RefusedLoopback, KeepsStateAndStoredValueAndTheNextOpeningSendsAgain)
     sim::plug();
     auto& p = makePanelAndSettle();
     p.menuItemSelected(loopbackId, 2);
-    pumpFor(20);
+    settle();
     ASSERT_EQ(p.loopbackState, 0);
     ASSERT_EQ(sim::interfaceState().loopback, sim::Tri::off);
 
@@ -144,7 +144,7 @@ TEST_P(RefusedLoopback, KeepsStateAndStoredValueAndTheNextOpeningSendsAgain)
     ASSERT_EQ(sim::command("usbfail nth=" + std::to_string(GetParam())), "ok");
     const auto mark = commandMark();
     p.loopbackDialog->loopbackOnButton.triggerClick();
-    pumpFor(150);
+    settle();
 
     EXPECT_EQ(commandsSince(mark), Bytes{});
     EXPECT_EQ(p.loopbackState, 0);
@@ -159,7 +159,7 @@ TEST_P(RefusedLoopback, KeepsStateAndStoredValueAndTheNextOpeningSendsAgain)
     ASSERT_TRUE(pumpUntil([&] { return !p.hasPendingRestore(); }));
     const auto again = commandMark();
     p.menuItemSelected(loopbackId, 2);
-    pumpFor(20);
+    settle();
 
     EXPECT_EQ(commandsSince(again), Bytes{8});
     EXPECT_EQ(p.loopbackState, 0);
@@ -192,7 +192,7 @@ TEST_P(LoopbackPlacement, TheDialogContentSitsBesideThePanelLevelWithItsTop)
     const auto mainBounds = w.getBounds();
 
     p.menuItemSelected(loopbackId, 2);
-    pumpFor(50);
+    settle();
 
     auto& dialogWindow = *p.loopbackDialogWindow;
     const auto content = p.loopbackDialog->getScreenBounds();

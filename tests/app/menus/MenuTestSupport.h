@@ -148,7 +148,7 @@ protected:
         window->setBounds(x - border.getLeft(), y - border.getTop(), 316 + border.getLeftAndRight(),
                           486 + border.getTopAndBottom());
         window->setVisible(true);
-        pumpFor(30);
+        settle();
         return *window;
     }
 

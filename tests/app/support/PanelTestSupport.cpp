@@ -1,23 +1,11 @@
 #include "PanelTestSupport.h"
 
-#include "../../support/IgnoreXErrors.h"
+#include "IgnoreXErrors.h"
 
 #include <cstdlib>
 
 namespace paneltest
 {
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-    while (!condition())
-    {
-        if (juce::Time::getMillisecondCounter() >= end)
-            return condition();
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
-    }
-    return true;
-}
-
 void pumpFor(int ms)
 {
     const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) ms;
@@ -79,7 +67,7 @@ void PanelTest::TearDown()
 {
     panel.reset();
     // Whatever the panel left in the queue runs against a panel that is gone.
-    pumpFor(20);
+    settle();
     const auto violations = sim::violations();
     EXPECT_TRUE(violations.empty()) << (violations.empty() ? std::string() : violations.front());
     home.getFile().deleteRecursively();
@@ -112,15 +100,28 @@ std::vector<int> PanelTest::commandsSince(size_t mark)
     return {all.begin() + (std::ptrdiff_t) std::min(mark, all.size()), all.end()};
 }
 
+void PanelTest::settle()
+{
+    // A delivery may queue another; the loop is settled when a drain leaves none waiting.
+    for (int round = 0; round < 100; ++round)
+    {
+        EXPECT_TRUE(pumpUntil([] { return sim::pendingMain() == 0; }));
+        EXPECT_TRUE(pelktest::drainMessageLoop());
+        if (sim::pendingMain() == 0)
+            return;
+    }
+    ADD_FAILURE() << "the simulator's deliveries never stopped";
+}
+
 void PanelTest::plugAndSettle()
 {
     sim::plug();
-    pumpFor(50);
+    settle();
 }
 
 void PanelTest::unplugAndSettle()
 {
     sim::unplug();
-    pumpFor(50);
+    settle();
 }
 } // namespace paneltest

@@ -8,6 +8,7 @@
 #include "PatchGridLoopbackDialog.h"
 #include "SettingsFile.h"
 #include "SimControl.h"
+#include "Wait.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -21,8 +22,7 @@ namespace paneltest
 {
 namespace sim = platform::sim;
 
-// Runs the message loop until condition holds or timeoutMs has passed; returns whether it holds.
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs = 3000);
+using pelktest::pumpUntil;
 // Runs the message loop for about ms milliseconds.
 void pumpFor(int ms);
 
@@ -68,7 +68,9 @@ protected:
     static AudioObjectID inputDevice() { return sim::interfaceAudioDevice(sim::Direction::input); }
     static AudioObjectID outputDevice() { return sim::interfaceAudioDevice(sim::Direction::output); }
 
-    // The interface's plug and unplug, delivered through the main loop.
+    // Runs the message loop until the simulator's deliveries have run and so has what they posted.
+    static void settle();
+    // The interface's plug and unplug, delivered through the main loop, then settle().
     static void plugAndSettle();
     static void unplugAndSettle();
 

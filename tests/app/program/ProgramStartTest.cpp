@@ -307,13 +307,17 @@ TEST_P(QuitSignal, KeepsTheWindowStateAndARecentChange)
     ASSERT_TRUE(app.waitForStderr("POS: Korr: "));
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
+    ASSERT_TRUE(h.waitForJournal("command 7\n")) << h.journal(); // the restore is over
 
     // Moved just before the signal: only the quit path stores the new position.
     ASSERT_TRUE(h.xdo({"windowmove", std::to_string(*window), "260", "140"}));
     ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 260; }));
-    // The display server has moved the window; the program learns of it from the server's next event,
-    // which nothing outside can observe. A moment for it, so the signal tests the quit path, not the race.
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    // The program learns of the move from the display server's events, in order: a click after the move
+    // that the journal shows (headphone monitoring on, "TO OUTPUT" at x 0.78, y 0.92 of the panel) tells
+    // that the move has reached it, so the signal tests the quit path, not the race.
+    const auto panel = *h.panelGeometry(*window);
+    ASSERT_TRUE(h.click(panel.x + (int) (panel.width * 0.78), panel.y + (int) (panel.height * 0.92)));
+    ASSERT_TRUE(h.waitForJournal("command 4\n")) << h.journal();
 
     app.terminate(GetParam());
     EXPECT_EQ(app.waitExit(), 0);

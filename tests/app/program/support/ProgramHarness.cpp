@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,19 +18,6 @@ namespace pelk::e2e
 {
 using Clock = std::chrono::steady_clock;
 
-bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    for (;;)
-    {
-        if (condition())
-            return true;
-        if (Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(Milliseconds(20));
-    }
-}
-
 std::optional<std::string> runTool(const std::vector<std::string>& argv,
                                    const std::map<std::string, std::string>& env, Milliseconds timeout)
 {
@@ -40,7 +28,8 @@ std::optional<std::string> runTool(const std::vector<std::string>& argv,
 }
 
 //==============================================================================
-Process::Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env)
+Process::Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                 const std::string& cwd)
 {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
@@ -51,6 +40,8 @@ Process::Process(const std::vector<std::string>& argv, const std::map<std::strin
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    if (!cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
     std::vector<char*> args;
     for (const auto& a : argv)
@@ -164,7 +155,7 @@ Harness::Harness(Options o) : options(o)
 {
     root = juce::File::createTempFile("pelk-e2e");
     root.createDirectory();
-    for (const auto* sub : {"home", "config", "runtime"})
+    for (const auto* sub : {"home", "config", "runtime", "work"})
         root.getChildFile(sub).createDirectory();
     ::chmod(root.getChildFile("runtime").getFullPathName().toRawUTF8(), 0700);
 
@@ -206,7 +197,9 @@ Harness::~Harness()
         }
     windowManager.reset();
     xserver.reset();
-    root.deleteRecursively();
+    // Everything, the program's socket included (which the framework's recursive delete passes over).
+    std::error_code ignored;
+    std::filesystem::remove_all(root.getFullPathName().toStdString(), ignored);
 }
 
 std::map<std::string, std::string> Harness::environment() const
@@ -245,7 +238,8 @@ Process& Harness::launchExecutable(const std::string& path, const std::vector<st
 
     std::vector<std::string> argv{path};
     argv.insert(argv.end(), args.begin(), args.end());
-    programs.push_back(std::make_unique<Process>(argv, env));
+    programs.push_back(
+        std::make_unique<Process>(argv, env, root.getChildFile("work").getFullPathName().toStdString()));
     return *programs.back();
 }
 
@@ -306,6 +300,12 @@ bool Harness::control(const std::string& command)
     const bool ok = ::write(fd, line.data(), line.size()) == (ssize_t) line.size();
     ::close(fd);
     return ok;
+}
+
+bool Harness::waitForMark()
+{
+    const auto name = "harness-" + std::to_string(++marks);
+    return control("mark " + name) && waitForJournal("mark " + name + "\n");
 }
 
 std::string Harness::journal() const

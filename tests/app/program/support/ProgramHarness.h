@@ -14,6 +14,8 @@
 //   app.terminate(SIGTERM); EXPECT_EQ(app.waitExit(), 0);
 //   h.setting("WindowPosition");                  // from the settings file
 
+#include "Wait.h"
+
 #include <juce_graphics/juce_graphics.h>
 
 #include <chrono>
@@ -30,8 +32,12 @@ namespace pelk::e2e
 {
 using Milliseconds = std::chrono::milliseconds;
 
-// Polls the condition every 20 ms until it holds or the time-out passes.
-bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout = Milliseconds(10000));
+// Polls the condition every 20 ms (conditions here run tools or read files) until it holds or the time-out
+// passes.
+inline bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout = Milliseconds(10000))
+{
+    return pelktest::waitUntil(condition, timeout, Milliseconds(20));
+}
 
 // Runs a tool to its end (bounded); returns its standard output, or nothing when it failed.
 std::optional<std::string> runTool(const std::vector<std::string>& argv,
@@ -42,7 +48,9 @@ std::optional<std::string> runTool(const std::vector<std::string>& argv,
 class Process
 {
 public:
-    Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+    // Runs in the folder cwd, or in this process's own folder when cwd is empty.
+    Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+            const std::string& cwd = {});
     ~Process(); // kills and reaps a process that is still running
 
     int pid() const { return child; }
@@ -87,7 +95,8 @@ public:
     explicit Harness(Options options = {});
     ~Harness();
 
-    // Starts the program with the sandbox's environment; extra variables override it.
+    // Starts the program with the sandbox's environment, in the sandbox's folder work/ (so that whatever
+    // it writes to relative paths stays in the sandbox); extra variables override the environment.
     Process& launch(const std::vector<std::string>& args = {},
                     const std::map<std::string, std::string>& extraEnv = {});
     // The same for another executable (a comparison program, for example).
@@ -103,6 +112,9 @@ public:
 
     // Writes one simulator command line to the control pipe.
     bool control(const std::string& command);
+    // Sends a "mark" through the control pipe and waits for its journal line: whatever the program had
+    // posted to its main loop before has run then (checks that nothing else follows wait for this).
+    bool waitForMark();
     std::string journal() const;
     bool waitForJournal(const std::string& text, Milliseconds timeout = Milliseconds(10000)) const;
 
@@ -130,5 +142,6 @@ private:
     std::string displayName;
     std::unique_ptr<Process> xserver, windowManager;
     std::vector<std::unique_ptr<Process>> programs;
+    int marks = 0;
 };
 } // namespace pelk::e2e

@@ -1,11 +1,14 @@
 // The text command language: every command's effect, one error line and no change for every malformed or
 // unknown command, and the environment front end (start state, set-up file, control pipe, journal file).
 
+#include "Scratch.h"
 #include "SimTestSupport.h"
 #include "SimulatedMachine.h"
+#include "Wait.h"
 
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
@@ -18,8 +21,25 @@ using namespace simtest;
 
 namespace
 {
+// A test's files and pipes live in its scratch folder, and its PELK_SIM_* variables and the pipe's reader go
+// at its end, pass or fail.
 class Commands : public pelktest::SimulatedMachine
 {
+protected:
+    void TearDown() override
+    {
+        sim::stopFromEnvironment();
+        pelktest::SimulatedMachine::TearDown();
+    }
+
+    std::string tempPath(const std::string& name) const
+    {
+        return scratch.child(name).getFullPathName().toStdString();
+    }
+    void setVariable(const char* name, const std::string& value) { environment.set(name, value); }
+
+    pelktest::ScratchFolder scratch{"pelk-sim"};
+    pelktest::ScopedEnvironment environment;
 };
 
 // Everything a command could change, as one comparable text.
@@ -187,14 +207,6 @@ TEST_F(Commands, CommandsFromTwoFrontEndsAtOnceLoseNoChange)
     EXPECT_EQ(lost, 0);
 }
 
-std::string tempPath(const std::string& name)
-{
-    return juce::File::getSpecialLocation(juce::File::tempDirectory)
-        .getChildFile("pelk-sim-" + juce::String(getpid()) + "-" + name)
-        .getFullPathName()
-        .toStdString();
-}
-
 std::vector<std::string> lines(const std::string& path)
 {
     std::ifstream file(path);
@@ -204,23 +216,14 @@ std::vector<std::string> lines(const std::string& path)
     return out;
 }
 
-bool waitFor(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 400 && !condition(); ++i)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
-    return condition();
-}
-
 TEST_F(Commands, TheEnvironmentStartsTheMachineThePipeAndTheJournal)
 {
     const std::string setup = tempPath("setup"), pipe = tempPath("control"), journal = tempPath("journal");
     std::ofstream(setup) << "# left from an earlier session\nset hp on\nset monvol -20\n\nbogus\nplug\n";
-    ::unlink(pipe.c_str());
-    ::unlink(journal.c_str());
-    ::setenv("PELK_SIM_START", "absent", 1);
-    ::setenv("PELK_SIM_SETUP", setup.c_str(), 1);
-    ::setenv("PELK_SIM_CONTROL", pipe.c_str(), 1);
-    ::setenv("PELK_SIM_JOURNAL", journal.c_str(), 1);
+    setVariable("PELK_SIM_START", "absent");
+    setVariable("PELK_SIM_SETUP", setup);
+    setVariable("PELK_SIM_CONTROL", pipe);
+    setVariable("PELK_SIM_JOURNAL", journal);
 
     const auto errors = sim::startFromEnvironment();
     ASSERT_EQ(errors.size(), 1u);
@@ -252,11 +255,11 @@ TEST_F(Commands, TheEnvironmentStartsTheMachineThePipeAndTheJournal)
         ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
         ::close(fd);
     }
-    ASSERT_TRUE(waitFor([&] { return lines(pipe + ".out").size() >= 2; }));
+    ASSERT_TRUE(pelktest::pumpUntil([&] { return lines(pipe + ".out").size() >= 2; }));
     EXPECT_EQ(lines(pipe + ".out"),
               (std::vector<std::string>{"error: unknown command 'fly'",
                                         "hp=off rec=unknown loopback=unknown monvol=-20 plugged=yes"}));
-    ASSERT_TRUE(waitFor([] { return sim::powerAcks().size() == 2; }))
+    ASSERT_TRUE(pelktest::pumpUntil([] { return sim::powerAcks().size() == 2; }))
         << "the JUCE loop delivered the power messages";
 
     const AudioObjectID out = sim::interfaceAudioDevice(sim::Direction::output);
@@ -276,10 +279,6 @@ TEST_F(Commands, TheEnvironmentStartsTheMachineThePipeAndTheJournal)
                                   "power-ack e0000280",
                                   "audio-set " + std::to_string(out) + " vold outp 2 -6.5",
                               }));
-    for (const char* name : {"PELK_SIM_START", "PELK_SIM_SETUP", "PELK_SIM_CONTROL", "PELK_SIM_JOURNAL"})
-        ::unsetenv(name);
-    for (const auto& path : {setup, pipe, pipe + ".out", journal})
-        ::unlink(path.c_str());
 }
 
 TEST_F(Commands, EnvironmentPathsThatCannotBeUsedAreReported)
@@ -301,13 +300,12 @@ TEST_F(Commands, EnvironmentPathsThatCannotBeUsedAreReported)
     };
     for (const auto& c : cases)
     {
-        ::setenv(c.variable, c.value.c_str(), 1);
+        pelktest::ScopedEnvironment one;
+        one.set(c.variable, c.value);
         EXPECT_EQ(sim::startFromEnvironment(), std::vector<std::string>{c.error}) << c.variable;
         EXPECT_TRUE(sim::isPlugged()) << "the machine still starts";
         sim::stopFromEnvironment();
-        ::unsetenv(c.variable);
     }
-    ::unlink(plain.c_str());
 }
 
 // Writes text to the control pipe as one writer: open, write, close.
@@ -322,12 +320,11 @@ void sendToPipe(const std::string& pipe, const std::string& text)
 TEST_F(Commands, EachWriterOfThePipeEndsItsLastLineByClosingAndLongLinesArriveWholeOrRefused)
 {
     const std::string pipe = tempPath("control-writers");
-    ::unlink(pipe.c_str());
-    ::setenv("PELK_SIM_START", "absent", 1);
-    ::setenv("PELK_SIM_CONTROL", pipe.c_str(), 1);
+    setVariable("PELK_SIM_START", "absent");
+    setVariable("PELK_SIM_CONTROL", pipe);
     ASSERT_TRUE(sim::startFromEnvironment().empty());
     const auto replies = [&](size_t count)
-    { return waitFor([&] { return lines(pipe + ".out").size() >= count; }); };
+    { return pelktest::pumpUntil([&] { return lines(pipe + ".out").size() >= count; }); };
 
     sendToPipe(pipe, "set hp on\nstate"); // the last line has no newline
     ASSERT_TRUE(replies(1)) << "the line a writer left unfinished runs when it closes";
@@ -347,22 +344,40 @@ TEST_F(Commands, EachWriterOfThePipeEndsItsLastLineByClosingAndLongLinesArriveWh
                                         "error: command line too long",
                                         "hp=on rec=on loopback=on monvol=unknown plugged=no"}));
     EXPECT_TRUE(sim::isPlugged(1)) << "the long line was one command";
-    for (const char* name : {"PELK_SIM_START", "PELK_SIM_CONTROL"})
-        ::unsetenv(name);
-    for (const auto& path : {pipe, pipe + ".out"})
-        ::unlink(path.c_str());
 }
 
 TEST_F(Commands, TheDefaultStartIsPluggedAndABadStartValueIsReported)
 {
     for (const char* value : {"", "plugged", "sideways"})
     {
-        ::setenv("PELK_SIM_START", value, 1);
+        setVariable("PELK_SIM_START", value);
         const auto errors = sim::startFromEnvironment();
         EXPECT_EQ(errors.size(), std::string(value) == "sideways" ? 1u : 0u) << value;
         EXPECT_TRUE(sim::isPlugged()) << value;
         sim::stopFromEnvironment();
     }
-    ::unsetenv("PELK_SIM_START");
+}
+
+// A mark is journalled when the main loop reaches it, after what was waiting there before it.
+TEST_F(Commands, AMarkIsJournalledFromTheMainLoopBehindWhatWaitsThere)
+{
+    const auto journalled = [](const std::string& line)
+    {
+        const auto j = sim::journal();
+        return std::find(j.begin(), j.end(), line) != j.end();
+    };
+
+    sim::note("before");
+    ASSERT_EQ(sim::command("mark first"), "ok");
+    sim::mark("second");
+    EXPECT_FALSE(journalled("mark first")) << "journalled before the main loop ran";
+    EXPECT_EQ(sim::pendingMain(), 2);
+    EXPECT_EQ(sim::pumpMain(), 2);
+    const auto j = sim::journal();
+    ASSERT_GE(j.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(j.end() - 3, j.end()),
+              (std::vector<std::string>{"note before", "mark first", "mark second"}));
+    EXPECT_EQ(sim::command("mark"), "error: usage: mark <text>");
+    EXPECT_EQ(sim::command("mark a b"), "error: usage: mark <text>");
 }
 } // namespace

@@ -66,14 +66,24 @@ public:
 
     void setWindow(unsigned long mainWindow) { window = mainWindow; }
 
-    // Opens menu index (0 File .. 3 Help).
+    // The open menus: each one is a window of its own, named "menu".
+    size_t openMenus() const { return h.findWindows("menu").size(); }
+
+    // Waits until n menus are open.
+    bool waitForMenus(size_t n) const
+    {
+        return waitUntil([&] { return openMenus() == n; });
+    }
+
+    // Opens menu index (0 File .. 3 Help), once the menu chosen before has closed.
     void open(int index)
     {
         const auto g = h.geometry(window);
         ASSERT_TRUE(g.has_value());
+        ASSERT_TRUE(waitForMenus(0)) << "a menu is still open";
         h.xdo({"windowfocus", "--sync", std::to_string(window)});
         h.click(g->x + Harness::borderLeft + titleCentres[(size_t) index], g->y + 1 + 26 + 12);
-        std::this_thread::sleep_for(Milliseconds(300));
+        ASSERT_TRUE(waitForMenus(1)) << "menu " << index << " did not open";
     }
 
     // Chooses the item reached with downs presses of Down (then, for a submenu, Right and subDowns
@@ -207,11 +217,13 @@ TEST(MenusEndToEnd, EveryMenuCommandChosenOnceWithThePointerAndKeys)
     {
         menus.open(index);
         if (index == 1)
+        {
             h.xdo({"key", "--delay", "60", "Down", "Down", "Right"}); // the rates too
-        std::this_thread::sleep_for(Milliseconds(200));
-        EXPECT_TRUE(h.screenshotRoot(screenshotFile(juce::String("menu-") + names[index] + ".png")));
+            EXPECT_TRUE(menus.waitForMenus(2)) << "the rates did not open";
+        }
+        EXPECT_TRUE(h.settledScreenshotRoot(screenshotFile(juce::String("menu-") + names[index] + ".png")));
         h.xdo({"key", "--delay", "60", "Escape", "Escape"});
-        std::this_thread::sleep_for(Milliseconds(200));
+        EXPECT_TRUE(menus.waitForMenus(0));
     }
 
     // File > Always on top, twice: the window is made again each time, in the same place.
@@ -239,8 +251,7 @@ TEST(MenusEndToEnd, EveryMenuCommandChosenOnceWithThePointerAndKeys)
     const auto loopbackWindow = h.waitForWindow("Loopback");
     ASSERT_TRUE(loopbackWindow.has_value());
     const auto dialog = dialogContent(h, *loopbackWindow, 314, 322);
-    std::this_thread::sleep_for(Milliseconds(200));
-    EXPECT_TRUE(h.screenshotRoot(screenshotFile("loopback-beside-panel.png")));
+    EXPECT_TRUE(h.settledScreenshotRoot(screenshotFile("loopback-beside-panel.png")));
     ASSERT_TRUE(dialog.has_value());
 
     // PatchGRID > Reset: loopback off.
@@ -336,8 +347,7 @@ TEST(MenusEndToEnd, WithTheMainWindowAlwaysOnTopTheDialogsShowAboveItAndTakeClic
         }));
     h.click(onX, onY);
     EXPECT_TRUE(waitForCommands(h, {5, 7, 8, 9})) << "the click did not reach the loopback window";
-    std::this_thread::sleep_for(Milliseconds(300));
-    EXPECT_TRUE(h.screenshotRoot(screenshotFile("loopback-always-on-top.png")));
+    EXPECT_TRUE(h.settledScreenshotRoot(screenshotFile("loopback-always-on-top.png")));
 
     // Help > About: the box opens above the panel, at its place, and its close area takes the click.
     menus.choose(3, 1);
@@ -349,8 +359,7 @@ TEST(MenusEndToEnd, WithTheMainWindowAlwaysOnTopTheDialogsShowAboveItAndTakeClic
     EXPECT_EQ(box->x, panel->x);
     EXPECT_EQ(box->y, panel->y + 50);
     EXPECT_TRUE(waitUntil([&] { return stackedAbove(h, *about, *window); })) << "the About box is behind";
-    std::this_thread::sleep_for(Milliseconds(300));
-    EXPECT_TRUE(h.screenshotRoot(screenshotFile("about-always-on-top.png")));
+    EXPECT_TRUE(h.settledScreenshotRoot(screenshotFile("about-always-on-top.png")));
     h.click(box->x + 109 + 20, box->y + 166 + 11);
     EXPECT_TRUE(
         waitUntil([&] { return h.findWindows("About Pelk VOD").empty() || !h.geometry(*about)->viewable; }))
@@ -401,8 +410,7 @@ TEST_P(AboutClosed, ByEveryRouteAndTheProgramGoesOn)
     EXPECT_EQ(box->y, panel->y + 50);
     if (std::string(GetParam().name) == "CloseArea")
     {
-        std::this_thread::sleep_for(Milliseconds(300));
-        EXPECT_TRUE(h.screenshotRoot(screenshotFile("about.png")));
+        EXPECT_TRUE(h.settledScreenshotRoot(screenshotFile("about.png")));
     }
 
     GetParam().close(h, *about);
@@ -479,9 +487,9 @@ TEST_P(FactoryStart, TheFactorySettingsAreTheFinalStateAndTheKeysStay)
         const auto window = h.waitForWindow();
         ASSERT_TRUE(window.has_value());
         EXPECT_TRUE(waitForCommands(h, c.commands)) << h.journal();
-        std::this_thread::sleep_for(Milliseconds(300)); // nothing follows
+        EXPECT_TRUE(h.waitForMark()); // nothing follows
         const auto shot = screenshotFile(juce::String("start-") + c.name + ".png");
-        EXPECT_TRUE(h.screenshot(*window, shot));
+        EXPECT_TRUE(h.settledScreenshot(*window, shot));
         app.terminate(SIGTERM);
         EXPECT_EQ(app.waitExit(), 0) << app.stderrText();
 
@@ -493,9 +501,9 @@ TEST_P(FactoryStart, TheFactorySettingsAreTheFinalStateAndTheKeysStay)
         const auto plainWindow = reference.waitForWindow();
         ASSERT_TRUE(plainWindow.has_value());
         EXPECT_TRUE(waitForCommands(reference, {36, 5, 7}));
-        std::this_thread::sleep_for(Milliseconds(300));
+        EXPECT_TRUE(reference.waitForMark());
         const auto plainShot = screenshotFile(juce::String("start-") + c.name + "-reference.png");
-        EXPECT_TRUE(reference.screenshot(*plainWindow, plainShot));
+        EXPECT_TRUE(reference.settledScreenshot(*plainWindow, plainShot));
         EXPECT_EQ(monitorSectionDifference(shot, plainShot), 0);
         plain.terminate(SIGTERM);
         EXPECT_EQ(plain.waitExit(), 0);
@@ -558,8 +566,8 @@ TEST_P(FactoryLaterLaunch, AppliesTheFactorySettingsInTheRunningInstanceOnlyForD
     else
     {
         EXPECT_TRUE(waitForCommands(h, c.commands)) << h.journal();
+        EXPECT_TRUE(h.waitForMark()); // nothing follows (an instance that ended sends nothing more)
     }
-    std::this_thread::sleep_for(Milliseconds(300));
     EXPECT_EQ(journalCommands(h), c.commands);
     if (!c.firstEnds)
     {

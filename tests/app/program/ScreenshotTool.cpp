@@ -13,22 +13,15 @@ using namespace pelk::e2e;
 
 namespace
 {
-// Shots of the whole display until two in a row are the same, so what a click started has been drawn;
-// with `changedFrom`, the picture must also differ from that earlier one (the click has shown something).
-bool settledShot(const Harness& h, const juce::File& png, const juce::File* changedFrom = nullptr)
+// A settled shot of the whole display that differs from an earlier one (what a click started has shown).
+bool changedShot(const Harness& h, const juce::File& png, const juce::File& changedFrom)
 {
-    const auto previous = h.file("previous.png");
     return waitUntil(
         [&]
         {
-            if (!h.screenshotRoot(previous) || !h.screenshotRoot(png))
+            if (!h.settledScreenshotRoot(png))
                 return false;
-            const auto same = h.difference(previous, png);
-            if (!same || *same != 0.0)
-                return false;
-            if (changedFrom == nullptr)
-                return true;
-            const auto changed = h.difference(*changedFrom, png);
+            const auto changed = h.difference(changedFrom, png);
             return changed && *changed > 0.0;
         });
 }
@@ -50,7 +43,7 @@ bool writeScreenshots(const juce::File& folder)
         return fail("the panel did not settle: " + h.journal());
 
     const auto panel = h.file("panel.png");
-    if (!settledShot(h, panel))
+    if (!h.settledScreenshotRoot(panel))
         return fail("no picture of the display");
 
     const int barY = 30 + 27 + 12;
@@ -59,7 +52,7 @@ bool writeScreenshots(const juce::File& folder)
              {"file", 18}, {"config", 63}, {"patchgrid", 136}, {"help", 201}})
     {
         h.click(40 + x, barY);
-        if (!settledShot(h, folder.getChildFile("menu-" + menu + ".png"), &panel))
+        if (!changedShot(h, folder.getChildFile("menu-" + menu + ".png"), panel))
             return fail("the " + menu + " menu did not open");
         h.xdo({"key", "Escape"});
         if (!waitUntil(
@@ -71,22 +64,22 @@ bool writeScreenshots(const juce::File& folder)
     }
 
     h.click(40 + 136, barY);
-    if (!settledShot(h, h.file("menu.png"), &panel))
+    if (!changedShot(h, h.file("menu.png"), panel))
         return fail("the PatchGRID menu did not open");
     h.xdo({"key", "Down", "Return"});
     const auto loopback = h.waitForWindow("Loopback");
-    if (!loopback || !settledShot(h, folder.getChildFile("loopback.png"), &panel))
+    if (!loopback || !changedShot(h, folder.getChildFile("loopback.png"), panel))
         return fail("the loopback window did not show");
     h.xdo({"key", "--window", std::to_string(*loopback), "Escape"});
 
     const auto beforeAbout = h.file("before-about.png");
-    if (!settledShot(h, beforeAbout))
+    if (!h.settledScreenshotRoot(beforeAbout))
         return fail("no picture of the display");
     h.click(40 + 201, barY);
-    if (!settledShot(h, h.file("menu.png"), &beforeAbout))
+    if (!changedShot(h, h.file("menu.png"), beforeAbout))
         return fail("the Help menu did not open");
     h.xdo({"key", "Down", "Return"});
-    if (!h.waitForWindow("About Pelk VOD") || !settledShot(h, folder.getChildFile("about.png"), &beforeAbout))
+    if (!h.waitForWindow("About Pelk VOD") || !changedShot(h, folder.getChildFile("about.png"), beforeAbout))
         return fail("the About box did not show");
 
     app.terminate(SIGTERM);

@@ -396,6 +396,29 @@ bool Harness::screenshotRoot(const juce::File& png) const
         .has_value();
 }
 
+bool Harness::settled(const std::function<bool(const juce::File&)>& shoot, const juce::File& png) const
+{
+    const auto previous = root.getChildFile("settling.png");
+    return waitUntil(
+        [&]
+        {
+            if (!shoot(previous) || !shoot(png))
+                return false;
+            const auto d = difference(previous, png);
+            return d && *d == 0.0;
+        });
+}
+
+bool Harness::settledScreenshot(unsigned long window, const juce::File& png) const
+{
+    return settled([&](const juce::File& file) { return screenshot(window, file); }, png);
+}
+
+bool Harness::settledScreenshotRoot(const juce::File& png) const
+{
+    return settled([&](const juce::File& file) { return screenshotRoot(file); }, png);
+}
+
 std::optional<double> Harness::difference(const juce::File& a, const juce::File& b) const
 {
     const auto imageA = juce::ImageFileFormat::loadFrom(a);

@@ -127,6 +127,10 @@ public:
 
     bool screenshot(unsigned long window, const juce::File& png) const;
     bool screenshotRoot(const juce::File& png) const;
+    // Shots until two in a row are the same, so what was started has been drawn (for pictures a person
+    // looks at; a test compares pictures it has waited for by their own conditions).
+    bool settledScreenshot(unsigned long window, const juce::File& png) const;
+    bool settledScreenshotRoot(const juce::File& png) const;
     // Share of differing pixels between two pictures of the same size (0..1), or nothing.
     std::optional<double> difference(const juce::File& a, const juce::File& b) const;
 
@@ -137,6 +141,8 @@ public:
     std::string display() const { return displayName; }
 
 private:
+    bool settled(const std::function<bool(const juce::File&)>& shoot, const juce::File& png) const;
+
     Options options;
     juce::File root;
     std::string displayName;

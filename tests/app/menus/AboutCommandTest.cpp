@@ -142,7 +142,7 @@ TEST_F(MenuTest, AboutAgainOpensAtThePanelsCurrentPosition)
 
     const auto first = runAbout(p, escape);
     w.setTopLeftPosition(w.getX() + 300, w.getY() + 40);
-    pumpFor(20);
+    settlePanel();
     const auto second = runAbout(p, escape);
 
     EXPECT_EQ(first.contentOnScreen.getPosition(), juce::Point<int>(100, 130));
@@ -158,7 +158,7 @@ TEST_F(MenuTest, AboutIsAlwaysOnTopExactlyWhileTheMainWindowIs)
     for (const bool onTop : {true, false, true})
     {
         w.setAlwaysOnTop(onTop);
-        pumpFor(20);
+        settlePanel();
         const auto run = runAbout(p, escape);
         EXPECT_TRUE(run.sawOpen);
         EXPECT_TRUE(run.modal);

@@ -3,6 +3,8 @@
 
 #include "AudioSettingsLauncher.h"
 
+#include "Wait.h"
+
 #include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
 #include <ostream>
@@ -86,13 +88,7 @@ protected:
     // Waits up to five seconds for a file to hold a line ending in "done".
     juce::String waitForRecord(const juce::File& file)
     {
-        for (int i = 0; i < 500; ++i)
-        {
-            const auto text = file.loadFileAsString();
-            if (text.contains("done"))
-                return text;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        pelktest::waitUntil([&] { return file.loadFileAsString().contains("done"); }, 5000);
         return file.loadFileAsString();
     }
 
@@ -248,13 +244,7 @@ TEST_F(LauncherFixture, StandInGetsItsArgumentsAndNoneOfTheCallersDescriptors)
     EXPECT_TRUE(lines.contains("fd:0"));
 
     // The stand-in exits at once and is reaped without anyone waiting for it.
-    int zombies = -1;
-    for (int i = 0; i < 500 && zombies != 0; ++i)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        zombies = zombieChildren();
-    }
-    EXPECT_EQ(zombies, 0);
+    EXPECT_TRUE(pelktest::waitUntil([] { return zombieChildren() == 0; }, 5000)) << zombieChildren();
 }
 
 TEST_F(LauncherFixture, AToolThatKeepsRunningDoesNotHoldTheCaller)

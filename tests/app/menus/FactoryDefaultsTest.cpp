@@ -76,7 +76,7 @@ TEST_F(MenuTest, WithTheInterfaceEverythingReturnsToTheFactoryState)
     for (auto* label : {p.labelInL.get(), p.labelInR.get(), p.labelOutL.get(), p.labelOutR.get()})
         EXPECT_EQ(label->getText(), "0 dB");
     ASSERT_TRUE(pumpUntil([&] { return commands().size() == 6; }));
-    pumpFor(100);
+    settlePanel();
     EXPECT_EQ(commandsSince(3), Bytes({7, 5, 8}));
 
     for (const UInt32 element : {1u, 2u})
@@ -109,9 +109,9 @@ TEST_F(MenuTest, AppliedTwiceTheSecondTimeSendsNoLoopbackCommand)
     const auto mark = commandMark();
 
     p.setFactoryDefaults();
-    pumpFor(100);
+    settlePanel();
     p.setFactoryDefaults();
-    pumpFor(100);
+    settlePanel();
 
     EXPECT_EQ(commandsSince(mark), Bytes({7, 5, 8, 7, 5}));
     expectFactoryPanel(p);
@@ -127,7 +127,7 @@ TEST_F(MenuTest, WithoutTheInterfaceOnlyThePanelChanges)
     const auto keysBefore = storedKeys(p);
 
     p.menuItemSelected(factoryDefaultsId, 1);
-    pumpFor(100);
+    settlePanel();
 
     EXPECT_TRUE(commands().empty());
     expectFactoryPanel(p);
@@ -143,7 +143,7 @@ TEST_F(MenuTest, AfterUnplugAndReplugTheStoredSwitchStatesComeBack)
     sim::plug();
     auto& p = makePanelAndSettle();
     p.setFactoryDefaults();
-    pumpFor(100);
+    settlePanel();
     const auto mark = commandMark();
 
     unplugAndSettle();
@@ -193,7 +193,7 @@ TEST_P(PendingRestore, TheFactorySettingsAreTheFinalState)
     EXPECT_FALSE(p.hasPendingRestore());
     expectFactoryPanel(p);
 
-    pumpFor(300); // the queued restore job finds nothing to do
+    settlePanel(); // the queued restore job finds nothing to do
     EXPECT_EQ(commands(), c.afterLoop);
     expectFactoryPanel(p);
     EXPECT_EQ(p.appProperties.getUserSettings()->getValue("MonitoringHP"), keysBefore.hp);
@@ -234,7 +234,7 @@ TEST_P(Recentre, TheWindowIsCentredWithContent316Wide)
     const auto before = w.getBounds();
 
     p.setFactoryDefaults();
-    pumpFor(30);
+    settlePanel();
 
     if (c.expectedHeight == 0)
     {

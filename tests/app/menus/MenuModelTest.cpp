@@ -184,7 +184,7 @@ TEST_F(MenuTest, EveryIdSendsTheChangeMessageAndAsksForARebuildUnknownOnesNothin
         const auto changes = counter.changes;
         const auto rebuilds = counter.rebuilds;
         p.menuItemSelected(id, 0);
-        pumpFor(20);
+        settlePanel();
         EXPECT_EQ(counter.changes, changes + 1) << id;
         EXPECT_EQ(counter.rebuilds, rebuilds + 1) << id;
     }
@@ -210,7 +210,7 @@ TEST_F(MenuTest, AnActionMessageOtherThanTheLoopbackUpdateOnlyRebuildsTheMenus)
 
     for (const char* message : {"", "x", "loopback_update ", "Loopback_update", "loopback"})
         p.actionListenerCallback(message);
-    pumpFor(20);
+    settlePanel();
 
     EXPECT_GE(counter.rebuilds, 1);
     EXPECT_EQ(commands(), commandsBefore);
@@ -231,14 +231,14 @@ TEST_F(MenuTest, AlwaysOnTopTogglesTheMainWindowInPlaceTheTickAndTheDialogsFollo
     const auto bounds = w.getBounds();
     const auto panelOnScreen = p.getScreenBounds();
     p.menuItemSelected(8197, 2); // the loopback window open beside the panel, the About box hidden
-    pumpFor(50);
+    settlePanel();
     auto& loopback = *p.loopbackDialogWindow;
     const auto loopbackBounds = loopback.getBounds();
 
     for (const bool expectOnTop : {true, false, true, false})
     {
         p.menuItemSelected(8192, 0);
-        pumpFor(50);
+        settlePanel();
         EXPECT_EQ(w.isAlwaysOnTop(), expectOnTop);
         EXPECT_EQ(tickedItems(p.getMenuForIndex(0, "File")), expectOnTop ? Lines{"Always on top"} : Lines{});
         // The window is recreated on each toggle; it stays where it was.

@@ -17,7 +17,7 @@ class PanelConstruction : public PanelTest
 TEST_F(PanelConstruction, WithoutTheInterfaceTheDeviceWidgetsAreOffAndNothingIsSent)
 {
     auto& p = makePanel();
-    pumpFor(100);
+    settlePanel();
 
     for (auto* widget : deviceWidgets(p))
     {
@@ -103,7 +103,7 @@ TEST_P(PanelRestore, DeviceReadySendsTheStoredStateOnceAfterTheCallback)
     sim::plug();
 
     auto& p = makePanelAndSettle();
-    pumpFor(150);
+    settlePanel();
 
     EXPECT_EQ(commands(), c.expectedCommands);
     EXPECT_EQ(p.sliderVolMon->getValue(), c.knob);
@@ -190,7 +190,7 @@ TEST_F(PanelConstruction, TeardownClosesTheDeviceFirstWritesTheSettingsAndTakesN
     sim::setVolumeDb(inputDevice(), sim::Direction::input, 1, -30.0f);
     sim::unplug();
     sim::plug();
-    pumpFor(100);
+    settlePanel();
     EXPECT_TRUE(sim::waitAudioIdle());
     EXPECT_EQ(commands(), (std::vector<int>{5, 7, 53, 4}));
 }

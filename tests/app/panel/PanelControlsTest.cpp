@@ -298,7 +298,7 @@ TEST_F(PanelControls, PulledWhileAFaderIsDraggedKeepsRunning)
             sim::unplug();
         juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
     }
-    pumpFor(200);
+    settlePanel();
     EXPECT_FALSE(p.sliderOutGroup->isVisible());
     EXPECT_EQ(gOutAudioObjectID.load(), 0u);
     EXPECT_TRUE(sim::waitAudioIdle());

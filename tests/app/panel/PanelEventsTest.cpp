@@ -46,7 +46,7 @@ TEST_F(PanelEvents, EventThreeRestartsTheReadBackWithFiftyMilliseconds)
     ASSERT_TRUE(pumpUntil([&] { return p.getTimerInterval(MainComponent::readBackTimerId) == 50; }));
     ASSERT_TRUE(pumpUntil([&] { return p.readBacks == 1; }));
     EXPECT_EQ(p.labelInL->getText(), "-20 dB");
-    pumpFor(300);
+    settlePanel();
     EXPECT_EQ(p.readBacks, 1);
     EXPECT_FALSE(p.isTimerRunning(MainComponent::readBackTimerId));
 }
@@ -55,7 +55,7 @@ TEST_F(PanelEvents, EventThreeRestartsTheReadBackWithFiftyMilliseconds)
 TEST_F(PanelEvents, ABurstOfEventsThreeGivesOneReadBack)
 {
     auto& p = makeSettledCountingPanel();
-    pumpFor(100);
+    settlePanel();
     ASSERT_EQ(p.readBacks, 1);
 
     const auto in = inputDevice();
@@ -71,7 +71,7 @@ TEST_F(PanelEvents, ABurstOfEventsThreeGivesOneReadBack)
     writer.join();
     ASSERT_TRUE(pumpUntil([&] { return sim::waitAudioIdle(0); }, 20000));
     ASSERT_TRUE(pumpUntil([&] { return p.readBacks >= 2; }));
-    pumpFor(300);
+    settlePanel();
 
     EXPECT_EQ(p.readBacks, 2);
     EXPECT_EQ(p.labelInR->getText(), "-42.5 dB");
@@ -156,7 +156,7 @@ TEST_F(PanelEvents, ASecondDeviceReadyBeforeTheRestoreRunsDoesNotInvertTheSwitch
     auto& p = makePanel();
     raiseDeviceEvent(&mydeviceStruct, ORV_EVENT_DEVICE_READY);
     ASSERT_TRUE(pumpUntil([&] { return !p.hasPendingRestore(); }));
-    pumpFor(250);
+    settlePanel();
 
     EXPECT_EQ(commands(), (std::vector<int>{36, 4, 6}));
     EXPECT_TRUE(p.buttonTriggerMonitoringHP->getToggleState());
@@ -218,7 +218,7 @@ TEST_F(PanelEvents, PulledBetweenDeviceReadyAndItsRestoreSendsNothing)
     // The removal is handled before the queued restore runs.
     raiseDeviceEvent(&mydeviceStruct, ORV_EVENT_DEVICE_REMOVED);
     sim::unplug();
-    pumpFor(300);
+    settlePanel();
 
     EXPECT_FALSE(p.hasPendingRestore());
     EXPECT_TRUE(commands().empty());
@@ -235,13 +235,13 @@ TEST_F(PanelEvents, RestoreCanBeRunAtOnceOrVoided)
     p.runPendingRestore();
     EXPECT_EQ(commands(), (std::vector<int>{4, 7}));
     EXPECT_FALSE(p.hasPendingRestore());
-    pumpFor(100);
+    settlePanel();
     EXPECT_EQ(commands(), (std::vector<int>{4, 7})) << "the queued job finds nothing left to do";
 
     raiseDeviceEvent(&mydeviceStruct, ORV_EVENT_DEVICE_READY);
     ASSERT_TRUE(p.hasPendingRestore());
     p.voidPendingRestore();
-    pumpFor(100);
+    settlePanel();
     EXPECT_EQ(commands(), (std::vector<int>{4, 7}));
 }
 
@@ -254,7 +254,7 @@ TEST_F(PanelEvents, SleepAndWakeChangeNothing)
         MainComponent::OnApiCallback(&p, nullptr, event);
     sim::systemSleep();
     sim::systemWake();
-    pumpFor(150);
+    settlePanel();
 
     EXPECT_EQ(commandsSince(mark), std::vector<int>{});
     EXPECT_FALSE(p.isTimerRunning(MainComponent::readBackTimerId));
@@ -295,14 +295,13 @@ TEST_F(PanelEventsRealClock, PulledWhileThePlugHandlerSearchesLeavesTheControlsO
     std::thread puller(
         []
         {
-            while (sim::discoveryRuns() < 1)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_TRUE(pelktest::waitUntil([] { return sim::discoveryRuns() >= 1; }));
             sim::unplug();
         });
-    pumpFor(200);
+    ASSERT_TRUE(pumpUntil([] { return sim::discoveryRuns() >= 1; }, 10000));
     puller.join();
     ASSERT_TRUE(pumpUntil([] { return sim::pendingMain() == 0; }, 10000));
-    pumpFor(200);
+    settlePanel();
 
     EXPECT_FALSE(p.sliderInGroup->isVisible());
     EXPECT_FALSE(p.hasPendingRestore());

@@ -6,13 +6,6 @@
 
 namespace paneltest
 {
-void pumpFor(int ms)
-{
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) ms;
-    while (juce::Time::getMillisecondCounter() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
-}
-
 juce::File settingsFile()
 {
     const auto options = makeSettingsOptions();
@@ -111,6 +104,17 @@ void PanelTest::settle()
             return;
     }
     ADD_FAILURE() << "the simulator's deliveries never stopped";
+}
+
+void PanelTest::settlePanel()
+{
+    settle();
+    if (panel == nullptr)
+        return;
+    auto& p = *panel;
+    EXPECT_TRUE(pumpUntil(
+        [&] { return !p.hasPendingRestore() && !p.isTimerRunning(MainComponent::readBackTimerId); }));
+    settle();
 }
 
 void PanelTest::plugAndSettle()

@@ -23,8 +23,6 @@ namespace paneltest
 namespace sim = platform::sim;
 
 using pelktest::pumpUntil;
-// Runs the message loop for about ms milliseconds.
-void pumpFor(int ms);
 
 // The text values of the settings file as stored on disk (read afresh, not through a panel).
 juce::String storedSetting(const juce::String& key, const juce::String& fallback = "<absent>");
@@ -70,6 +68,9 @@ protected:
 
     // Runs the message loop until the simulator's deliveries have run and so has what they posted.
     static void settle();
+    // settle(), then until the panel (if there is one) has no restore waiting and its read-back timer has
+    // stopped, then settle() again: nothing the panel queued or timed is left to come.
+    void settlePanel();
     // The interface's plug and unplug, delivered through the main loop, then settle().
     static void plugAndSettle();
     static void unplugAndSettle();

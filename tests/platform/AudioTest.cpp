@@ -4,6 +4,7 @@
 
 #include "SimTestSupport.h"
 #include "SimulatedMachine.h"
+#include "Wait.h"
 
 #include <juce_events/juce_events.h>
 
@@ -479,8 +480,8 @@ TEST_F(Audio, ShutdownIsBoundedWhileAListenerWaitsForTheMessageThread)
         << "the message thread is busy here, so the call cannot finish";
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
     // Once the message loop runs again the listener gets its lock and finishes; nothing more is delivered.
-    for (int i = 0; i < 200 && listener.calls == 0; ++i)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return listener.calls != 0; }));
+    EXPECT_TRUE(pelktest::drainMessageLoop());
     EXPECT_EQ(listener.calls.load(), 1);
 }
 

@@ -3,6 +3,7 @@
 
 #include "SimTestSupport.h"
 #include "SimulatedMachine.h"
+#include "Wait.h"
 
 #include <juce_events/juce_events.h>
 
@@ -213,7 +214,8 @@ TEST_F(PowerAndLoop, JuceBindingDeliversInOrderWithOtherMessages)
     sim::plug();
     juce::MessageManager::callAsync(
         [&] { order.push_back(watch.deliveries == 1 ? "after the delivery" : "after"); });
-    juce::MessageManager::getInstance()->runDispatchLoopUntil(100);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return order.size() >= 2; }));
+    EXPECT_TRUE(pelktest::drainMessageLoop());
     EXPECT_EQ(order, (std::vector<std::string>{"before", "after the delivery"}));
     EXPECT_EQ(watch.deliveries, 1);
     EXPECT_EQ(sim::pendingMain(), 0);

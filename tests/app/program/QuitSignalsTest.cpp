@@ -2,6 +2,7 @@
 // come before the loop runs.
 
 #include "QuitSignals.h"
+#include "Wait.h"
 
 #include <juce_events/juce_events.h>
 
@@ -30,8 +31,8 @@ TEST_P(QuitSignal, ArrivesOnceOnTheMessageThreadWhenTheLoopRuns)
     ASSERT_EQ(::raise(GetParam()), 0);
     EXPECT_EQ(requests, 0) << "nothing runs inside the signal handler";
 
-    for (int i = 0; i < 50 && requests == 0; ++i)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return requests != 0; }, 1000));
+    EXPECT_TRUE(pelktest::drainMessageLoop());
 
     EXPECT_EQ(requests, 1) << "signals waiting together make one request";
     EXPECT_TRUE(onMessageThread);

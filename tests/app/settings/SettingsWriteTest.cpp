@@ -4,6 +4,7 @@
 
 #include "SettingsGuard.h"
 #include "SettingsTestSupport.h"
+#include "Wait.h"
 
 using namespace settingstest;
 
@@ -60,14 +61,15 @@ TEST_F(SettingsWrites, ABurstOfChangesGivesOneWriteHoldingTheLastValue)
         EXPECT_EQ(writes->count(), 0) << "the delay restarts with every change";
     }
 
-    pump(2000);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return writes->count() >= 1; }, 5000));
     EXPECT_EQ(writes->count(), 1);
     EXPECT_FALSE(settings().needsToBeSaved());
     EXPECT_EQ(storedValues()[SettingsKeys::monitoringVol], "-37.0");
 
-    // Nothing further follows on its own.
-    pump(500);
-    EXPECT_EQ(writes->count(), 1);
+    // Nothing further follows on its own: the next write is the one a further change makes.
+    settings().setValue(SettingsKeys::monitoringVol, -40.0);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return writes->count() >= 2; }, 5000));
+    EXPECT_EQ(writes->count(), 2);
 }
 
 TEST_F(SettingsWrites, SettingTheStoredTextAgainSchedulesNoWrite)
@@ -88,7 +90,7 @@ TEST_F(SettingsWrites, SettingTheStoredTextAgainSchedulesNoWrite)
     // a second write.
     settings().setValue(SettingsKeys::monitoringRecord, false);
     EXPECT_TRUE(settings().needsToBeSaved());
-    pump(3400);
+    EXPECT_TRUE(pelktest::pumpUntil([&] { return writes->count() > before; }, 5000));
     EXPECT_EQ(writes->count(), before + 1);
 
     settings().setValue(SettingsKeys::monitoringRecord, false);

@@ -66,14 +66,7 @@ public:
 
     void setWindow(unsigned long mainWindow) { window = mainWindow; }
 
-    // The open menus: each one is a window of its own, named "menu".
-    size_t openMenus() const { return h.findWindows("menu").size(); }
-
-    // Waits until n menus are open.
-    bool waitForMenus(size_t n) const
-    {
-        return waitUntil([&] { return openMenus() == n; });
-    }
+    bool waitForMenus(size_t n) const { return h.waitForMenus(n); }
 
     // Opens menu index (0 File .. 3 Help), once the menu chosen before has closed.
     void open(int index)

@@ -330,6 +330,11 @@ std::vector<unsigned long> Harness::findWindows(const std::string& title) const
     return ids;
 }
 
+bool Harness::waitForMenus(size_t count, Milliseconds timeout) const
+{
+    return waitUntil([&] { return findWindows("menu").size() == count; }, timeout);
+}
+
 std::optional<unsigned long> Harness::waitForWindow(const std::string& title, Milliseconds timeout)
 {
     std::optional<unsigned long> found;

@@ -121,6 +121,8 @@ public:
     std::optional<unsigned long> waitForWindow(const std::string& title = "Pelk VOD Panel v1.5.0.0",
                                                Milliseconds timeout = Milliseconds(15000));
     std::vector<unsigned long> findWindows(const std::string& title) const;
+    // Waits until exactly `count` menus are open (each open menu or submenu is a window named "menu").
+    bool waitForMenus(size_t count, Milliseconds timeout = Milliseconds(10000)) const;
     std::optional<WindowGeometry> geometry(unsigned long window) const;
     // The panel's rectangle on screen (the window less its content border).
     std::optional<WindowGeometry> panelGeometry(unsigned long window) const;

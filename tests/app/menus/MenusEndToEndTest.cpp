@@ -354,8 +354,12 @@ TEST(MenusEndToEnd, WithTheMainWindowAlwaysOnTopTheDialogsShowAboveItAndTakeClic
     EXPECT_TRUE(waitUntil([&] { return stackedAbove(h, *about, *window); })) << "the About box is behind";
     EXPECT_TRUE(h.settledScreenshotRoot(screenshotFile("about-always-on-top.png")));
     h.click(box->x + 109 + 20, box->y + 166 + 11);
-    EXPECT_TRUE(
-        waitUntil([&] { return h.findWindows("About Pelk VOD").empty() || !h.geometry(*about)->viewable; }))
+    EXPECT_TRUE(waitUntil(
+        [&]
+        {
+            return h.findWindows("About Pelk VOD").empty() ||
+                   !h.geometry(*about).value_or(WindowGeometry{}).viewable;
+        }))
         << "the close area did not close the box";
 
     // File > Always on top again: both windows leave the state, the dialog still above the panel.
@@ -407,8 +411,12 @@ TEST_P(AboutClosed, ByEveryRouteAndTheProgramGoesOn)
     }
 
     GetParam().close(h, *about);
-    EXPECT_TRUE(
-        waitUntil([&] { return h.findWindows("About Pelk VOD").empty() || !h.geometry(*about)->viewable; }));
+    EXPECT_TRUE(waitUntil(
+        [&]
+        {
+            return h.findWindows("About Pelk VOD").empty() ||
+                   !h.geometry(*about).value_or(WindowGeometry{}).viewable;
+        }));
 
     // The command has returned: the next one runs ("Reset" sends loopback off, unless the interface left).
     menus.choose(2, 2);

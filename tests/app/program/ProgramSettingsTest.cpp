@@ -303,9 +303,10 @@ TEST(ProgramSettingsLink, ALinkToAGoodFileIsReadAndWrittenThrough)
     auto& app = h.launch();
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 300; })) << "the stored position is used";
+    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().x == 300; }))
+        << "the stored position is used";
     ASSERT_TRUE(h.xdo({"windowmove", std::to_string(*window), "320", "210"}));
-    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 320; }));
+    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().x == 320; }));
 
     app.terminate(SIGTERM);
     EXPECT_EQ(app.waitExit(), 0) << app.stderrText();
@@ -435,9 +436,9 @@ TEST_P(ProgramSaveFailure, LeavesTheOldFileWholeAndSaysSo)
     auto& app = h->launch();
     const auto window = h->waitForWindow();
     ASSERT_TRUE(window.has_value());
-    ASSERT_TRUE(waitUntil([&] { return h->geometry(*window)->x == 300; }));
+    ASSERT_TRUE(waitUntil([&] { return h->geometry(*window).value().x == 300; }));
     ASSERT_TRUE(h->xdo({"windowmove", std::to_string(*window), "320", "210"}));
-    ASSERT_TRUE(waitUntil([&] { return h->geometry(*window)->x == 320; }));
+    ASSERT_TRUE(waitUntil([&] { return h->geometry(*window).value().x == 320; }));
 
     // Closing stores the moved window's state, and that save fails.
     app.terminate(SIGTERM);

@@ -89,7 +89,7 @@ TEST(ProgramClose, TheCloseMenuItemKeepsTheWindowState)
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
     ASSERT_TRUE(h.xdo({"windowmove", std::to_string(*window), "320", "210"}));
-    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 320; }));
+    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().x == 320; }));
 
     // "File" is the bar's first title; "Close" its last item.
     // The menu opens after the program has taken the move, which came before the click.
@@ -268,7 +268,7 @@ TEST_P(LaunchDuringSlowStart, IsTakenAndCarriedOutOnceTheInstanceIsUp)
     // Brought forward: shown, active, and still running.
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    EXPECT_TRUE(waitUntil([&] { return h.geometry(*window)->viewable; }));
+    EXPECT_TRUE(waitUntil([&] { return h.geometry(*window).value().viewable; }));
     EXPECT_TRUE(waitUntil(
         [&]
         {
@@ -313,7 +313,7 @@ TEST_P(QuitSignal, KeepsTheWindowStateAndARecentChange)
 
     // Moved just before the signal: only the quit path stores the new position.
     ASSERT_TRUE(h.xdo({"windowmove", std::to_string(*window), "260", "140"}));
-    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->x == 260; }));
+    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().x == 260; }));
     // The program learns of the move from the display server's events, in order: a click after the move
     // that the journal shows (headphone monitoring on, "TO OUTPUT" at x 0.78, y 0.92 of the panel) tells
     // that the move has reached it, so the signal tests the quit path, not the race.

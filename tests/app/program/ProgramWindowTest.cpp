@@ -48,7 +48,7 @@ TEST_P(WindowCornerDrag, KeepsRatioLimitsAndTopLeftAndIsRestoredNextTime)
 
     const int cornerX = before.x + before.width - 3, cornerY = before.y + before.height - 3;
     ASSERT_TRUE(h.drag(cornerX, cornerY, cornerX + c.dx, cornerY + c.dy));
-    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->width != before.width; }));
+    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().width != before.width; }));
     const auto after = *h.geometry(*window);
     const auto panel = *h.panelGeometry(*window);
 
@@ -101,13 +101,13 @@ TEST(WindowMaximise, ZoomsToTheLargestPanelAtTheSameCornerAndBack)
         ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 452; })) << doubleClickTitle;
         const auto zoomed = *h.panelGeometry(*window);
         EXPECT_EQ(zoomed.height, 696);
-        EXPECT_EQ(h.geometry(*window)->x, before.x);
-        EXPECT_EQ(h.geometry(*window)->y, before.y);
+        EXPECT_EQ(h.geometry(*window).value().x, before.x);
+        EXPECT_EQ(h.geometry(*window).value().y, before.y);
 
         h.click(before.x + 452 + 2 - maximiseFromRight, before.y + titleBarMiddle);
-        ASSERT_TRUE(waitUntil([&] { return h.geometry(*window)->width == before.width; }))
+        ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().width == before.width; }))
             << doubleClickTitle;
-        EXPECT_EQ(h.geometry(*window)->height, before.height);
+        EXPECT_EQ(h.geometry(*window).value().height, before.height);
     }
 
     // Closed while zoomed: the zoomed size is what comes back.
@@ -132,8 +132,8 @@ TEST(WindowMaximise, AWindowOpenedAtItsLargestSizeGoesBackToTheDefaultSize)
     ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 316; }))
         << "the maximise button did nothing";
     EXPECT_EQ(h.panelGeometry(*window)->height, 486);
-    EXPECT_EQ(h.geometry(*window)->x, before.x);
-    EXPECT_EQ(h.geometry(*window)->y, before.y);
+    EXPECT_EQ(h.geometry(*window).value().x, before.x);
+    EXPECT_EQ(h.geometry(*window).value().y, before.y);
 }
 
 //==============================================================================

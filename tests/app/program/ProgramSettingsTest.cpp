@@ -4,15 +4,14 @@
 // standard error. A link to a good file is used and written through. A save into a full or read-only
 // folder leaves the old file whole and says so.
 
+#include "SmallFileSystem.h"
 #include "support/ProgramHarness.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -375,53 +374,31 @@ struct ProgramSaveFailure : ::testing::TestWithParam<SaveFailureCase>
 {
     std::unique_ptr<Harness> h = std::make_unique<Harness>(Options{false, "plugged"});
     juce::File folder = h->settingsFile().getParentDirectory();
-    bool mounted = false;
+    std::unique_ptr<pelktest::SmallFileSystem> fileSystem;
 
     void TearDown() override
     {
-        if (mounted)
-            ::umount2(folder.getFullPathName().toRawUTF8(), MNT_DETACH);
-        else
+        if (fileSystem == nullptr || !fileSystem->mounted())
             ::chmod(folder.getFullPathName().toRawUTF8(), 0755);
+        fileSystem.reset();
         h.reset();
     }
 
     // Leaves the folder holding the good file, blocked; returns the reason a write there fails with.
     juce::String plantAndBlock()
     {
-        const auto path = folder.getFullPathName().toStdString();
-        EXPECT_TRUE(folder.createDirectory());
-        if (::geteuid() == 0)
-        {
-            if (::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") != 0)
-                return {};
-            mounted = true;
-        }
-        else if (GetParam().blocker == Blocker::full)
+        fileSystem = std::make_unique<pelktest::SmallFileSystem>(folder);
+        EXPECT_TRUE(folder.isDirectory());
+        if (::geteuid() == 0 ? !fileSystem->mounted() : GetParam().blocker == Blocker::full)
             return {};
 
         EXPECT_TRUE(plant(h->settingsFile(), goodDocument()));
         if (GetParam().blocker == Blocker::full)
-        {
-            // Filled to the last byte.
-            const int fd = ::open(folder.getChildFile("filler").getFullPathName().toRawUTF8(),
-                                  O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-            const char block[512] = {};
-            while (fd >= 0 && ::write(fd, block, sizeof(block)) > 0)
-            {
-            }
-            while (fd >= 0 && ::write(fd, block, 1) > 0)
-            {
-            }
-            ::close(fd);
-            return std::strerror(ENOSPC);
-        }
+            return fileSystem->fill();
 
-        if (mounted)
-            return ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0
-                       ? std::strerror(EROFS)
-                       : "";
-        ::chmod(path.c_str(), 0555);
+        if (fileSystem->mounted())
+            return fileSystem->setReadOnly(true) ? std::strerror(EROFS) : "";
+        ::chmod(folder.getFullPathName().toRawUTF8(), 0555);
         return std::strerror(EACCES);
     }
 };

@@ -4,11 +4,10 @@
 
 #include "SettingsGuard.h"
 #include "SettingsTestSupport.h"
+#include "SmallFileSystem.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace settingstest;
@@ -328,54 +327,41 @@ void PrintTo(const BlockerCase& c, std::ostream* os)
 // The settings folder on a small tmpfs of its own, made full or read-only, and freed again.
 struct SettingsSaveFailure : SettingsFolders, ::testing::WithParamInterface<BlockerCase>
 {
-    bool mounted = false;
+    std::unique_ptr<pelktest::SmallFileSystem> fileSystem;
 
     void SetUp() override
     {
         SettingsFolders::SetUp();
-        ASSERT_TRUE(folder().createDirectory());
+        fileSystem = std::make_unique<pelktest::SmallFileSystem>(folder());
+        ASSERT_TRUE(folder().isDirectory());
         if (::geteuid() != 0)
             GTEST_SKIP() << "a small file system for the settings folder can be mounted only as root";
-        ASSERT_EQ(::mount("tmpfs", mountPoint().c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
-        mounted = true;
+        ASSERT_TRUE(fileSystem->mounted()) << fileSystem->mountFault();
     }
 
     void TearDown() override
     {
-        if (mounted)
-            ::umount2(mountPoint().c_str(), MNT_DETACH);
+        fileSystem.reset();
         SettingsFolders::TearDown();
     }
-
-    std::string mountPoint() const { return folder().getFullPathName().toStdString(); }
-    juce::File filler() const { return folder().getChildFile("filler"); }
 
     // Blocks the folder; returns the reason a save then fails with.
     juce::String block()
     {
         if (GetParam().blocker == Blocker::readOnly)
         {
-            EXPECT_EQ(::mount(nullptr, mountPoint().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+            EXPECT_TRUE(fileSystem->setReadOnly(true));
             return std::strerror(EROFS);
         }
-        const int fd = ::open(filler().getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        const char bytes[512] = {};
-        while (fd >= 0 && ::write(fd, bytes, sizeof(bytes)) > 0)
-        {
-        }
-        while (fd >= 0 && ::write(fd, bytes, 1) > 0)
-        {
-        }
-        ::close(fd);
-        return std::strerror(ENOSPC);
+        return fileSystem->fill();
     }
 
     void unblock()
     {
         if (GetParam().blocker == Blocker::readOnly)
-            EXPECT_EQ(::mount(nullptr, mountPoint().c_str(), nullptr, MS_REMOUNT, nullptr), 0);
+            EXPECT_TRUE(fileSystem->setReadOnly(false));
         else
-            EXPECT_TRUE(filler().deleteFile());
+            EXPECT_TRUE(fileSystem->removeFiller());
     }
 };
 } // namespace

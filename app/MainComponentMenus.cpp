@@ -12,6 +12,7 @@
 #include "RegisterDeviceCallBacksMac.h"
 #include "SettingsFile.h"
 #include "USBCommands.h"
+#include "WindowOnScreen.h"
 
 #include <cstdio>
 #include <limits>
@@ -302,6 +303,9 @@ void MainComponent::setFactoryDefaults()
             const auto border = contentBorderOf(*window);
             window->centreWithSize(PanelSize::defaultWidth + border.getLeftAndRight(),
                                    height + border.getTopAndBottom());
+            // Centred on a screen too small for it, the window is brought whole onto it.
+            if (auto* resizable = dynamic_cast<juce::ResizableWindow*>(window))
+                keepWholeOnScreen(*resizable);
         }
     }
 }

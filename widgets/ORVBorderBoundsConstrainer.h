@@ -23,4 +23,8 @@ public:
 
     // A further height at the top that is left out of the constrained area.
     int extraTopHeight = 0;
+
+    // True when an inner size lies within the limits and holds the fixed ratio to the rounding of one side
+    // from the other: such a size comes back unchanged.
+    bool holdsRatioWithinLimits(int width, int height) const;
 };

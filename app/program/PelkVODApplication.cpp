@@ -1,12 +1,14 @@
 #include "PelkVODApplication.h"
 
 #include "CommandLine.h"
+#include "DisplayCheck.h"
 #include "FontFolders.h"
 #include "MainComponent.h"
 #include "PanelPictures.h"
 #include "PanelSize.h"
 #include "SettingsFile.h"
 #include "SimControl.h"
+#include "WindowOnScreen.h"
 
 #include <cstdio>
 
@@ -210,6 +212,16 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
         return;
     }
 
+    // Without a display no window can be made (the framework would crash placing the first one): one line
+    // says why, and the program ends with status 1; shutdown() releases the lock and the socket.
+    if (const auto problem = pelk::program::unreachableDisplay())
+    {
+        errorLine(*problem);
+        setApplicationReturnValue(1);
+        requestStop();
+        return;
+    }
+
     fontScan = std::thread(scanFonts);
 
     // "/default", "/defaults" and "/init" forget the stored window state and end with the factory settings.
@@ -276,6 +288,10 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
                       juce::String(pos.y <= 0 ? 30 : pos.y));
         }
     }
+
+    // Wherever the placement and the restore put it, the window ends up whole on a screen (its title bar
+    // is its only handle), shrunk where it must be; a window that fits stays where it is.
+    keepWholeOnScreen(*mainWindow);
 
     // "/init" ends before the event loop runs, so only what reaches the interface at once is applied.
     if (commandSwitch == CommandLineSwitch::init)

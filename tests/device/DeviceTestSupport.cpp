@@ -29,9 +29,8 @@ OutputCapture::~OutputCapture()
 void OutputCapture::begin(Stream& stream, int fd)
 {
     std::fflush(fd == STDOUT_FILENO ? stdout : stderr);
-    char path[] = "/tmp/pelk-device-capture-XXXXXX";
-    const int file = mkstemp(path);
-    stream.path = path;
+    stream.path = folder.child(fd == STDOUT_FILENO ? "stdout" : "stderr").getFullPathName().toStdString();
+    const int file = ::open(stream.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     stream.fd = fd;
     stream.saved = dup(fd);
     dup2(file, fd);
@@ -47,7 +46,6 @@ void OutputCapture::end(Stream& stream)
     std::stringstream text;
     text << file.rdbuf();
     stream.text = text.str();
-    unlink(stream.path.c_str());
 }
 
 void OutputCapture::stop()

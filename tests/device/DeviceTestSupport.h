@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DeviceIdentity.h"
+#include "Scratch.h"
 #include "SimulatedMachine.h"
 #include "Wait.h"
 
@@ -41,6 +42,8 @@ private:
     void begin(Stream& stream, int fd);
     void end(Stream& stream);
 
+    // Holds the files the two streams go to while captured.
+    pelktest::ScratchFolder folder{"pelk-device-capture"};
     Stream stdoutStream;
     Stream stderrStream;
     bool active = false;

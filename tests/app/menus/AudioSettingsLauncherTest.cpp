@@ -3,6 +3,7 @@
 
 #include "AudioSettingsLauncher.h"
 
+#include "Scratch.h"
 #include "Wait.h"
 
 #include <gtest/gtest.h>
@@ -52,29 +53,11 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"say $HOME; rm *", {"say", "$HOME;", "rm", "*"}},
                       SplitCase{"\"unclosed part", {"unclosed part"}}));
 
-// A scratch folder with files and a PATH of its own; restores the environment it changed.
+// A scratch folder with files and a PATH of its own; the environment it changes gets its values back.
 class LauncherFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        dir = juce::File::createTempFile("launcher");
-        ASSERT_TRUE(dir.createDirectory());
-        savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-        if (const char* v = std::getenv(AudioSettingsLauncher::commandVariable))
-            savedCommand = std::string(v);
-        ::unsetenv(AudioSettingsLauncher::commandVariable);
-    }
-
-    void TearDown() override
-    {
-        ::setenv("PATH", savedPath.c_str(), 1);
-        if (savedCommand)
-            ::setenv(AudioSettingsLauncher::commandVariable, savedCommand->c_str(), 1);
-        else
-            ::unsetenv(AudioSettingsLauncher::commandVariable);
-        dir.deleteRecursively();
-    }
+    void SetUp() override { environment.unset(AudioSettingsLauncher::commandVariable); }
 
     juce::File makeScript(const juce::String& relative, const juce::String& body, bool executable = true)
     {
@@ -92,9 +75,9 @@ protected:
         return file.loadFileAsString();
     }
 
-    juce::File dir;
-    std::string savedPath;
-    std::optional<std::string> savedCommand;
+    pelktest::ScratchFolder scratch{"launcher"};
+    const juce::File dir = scratch.path();
+    pelktest::ScopedEnvironment environment;
 };
 
 TEST_F(LauncherFixture, FindsOnlyExecutableRegularFilesOnThePath)
@@ -147,9 +130,9 @@ TEST_P(ChooseCommand, VariableFirstThenTheToolsOnThePathInOrder)
     for (const auto* program : c.onPath)
         makeScript(juce::String("bin/") + program, "exit 0");
     dir.getChildFile("bin").createDirectory();
-    ::setenv("PATH", dir.getChildFile("bin").getFullPathName().toRawUTF8(), 1);
+    environment.set("PATH", dir.getChildFile("bin").getFullPathName().toRawUTF8());
     if (c.variable != nullptr)
-        ::setenv(AudioSettingsLauncher::commandVariable, c.variable, 1);
+        environment.set(AudioSettingsLauncher::commandVariable, c.variable);
 
     EXPECT_EQ(AudioSettingsLauncher::chooseCommand(), c.expected);
 }
@@ -184,8 +167,8 @@ TEST_P(StartFailure, ReportsNotStarted)
 {
     makeScript("plain", "exit 0", false);
     dir.getChildFile("folder").createDirectory();
-    ::setenv("PATH", dir.getFullPathName().toRawUTF8(), 1);
-    ::setenv(AudioSettingsLauncher::commandVariable, GetParam().variable, 1);
+    environment.set("PATH", dir.getFullPathName().toRawUTF8());
+    environment.set(AudioSettingsLauncher::commandVariable, GetParam().variable);
 
     EXPECT_FALSE(AudioSettingsLauncher::launch());
 }
@@ -220,8 +203,8 @@ TEST_F(LauncherFixture, StandInGetsItsArgumentsAndNoneOfTheCallersDescriptors)
                                    "'\nfor f in /proc/$$/fd/*; do echo \"fd:${f##*/}\"; done >> '" +
                                    record.getFullPathName() + "'\necho done >> '" + record.getFullPathName() +
                                    "'");
-    ::setenv("PATH", dir.getChildFile("bin").getFullPathName().toRawUTF8(), 1);
-    ::setenv(AudioSettingsLauncher::commandVariable, "recorder \"two words\" x", 1);
+    environment.set("PATH", dir.getChildFile("bin").getFullPathName().toRawUTF8());
+    environment.set(AudioSettingsLauncher::commandVariable, "recorder \"two words\" x");
 
     int open[2];
     ASSERT_EQ(::pipe(open), 0); // inheritable: no close-on-exec
@@ -251,8 +234,8 @@ TEST_F(LauncherFixture, AToolThatKeepsRunningDoesNotHoldTheCaller)
 {
     const auto record = dir.getChildFile("pid.txt");
     makeScript("hang", "echo $$ done > '" + record.getFullPathName() + "'\nexec sleep 60");
-    ::setenv(AudioSettingsLauncher::commandVariable, dir.getChildFile("hang").getFullPathName().toRawUTF8(),
-             1);
+    environment.set(AudioSettingsLauncher::commandVariable,
+                    dir.getChildFile("hang").getFullPathName().toRawUTF8());
 
     const auto before = std::chrono::steady_clock::now();
     EXPECT_TRUE(AudioSettingsLauncher::launch());

@@ -357,8 +357,8 @@ TEST(MenusEndToEnd, WithTheMainWindowAlwaysOnTopTheDialogsShowAboveItAndTakeClic
     EXPECT_TRUE(waitUntil(
         [&]
         {
-            return h.findWindows("About Pelk VOD").empty() ||
-                   !h.geometry(*about).value_or(WindowGeometry{}).viewable;
+            const auto boxes = h.findWindows("About Pelk VOD");
+            return (boxes && boxes->empty()) || !h.geometry(*about).value_or(WindowGeometry{}).viewable;
         }))
         << "the close area did not close the box";
 
@@ -414,8 +414,8 @@ TEST_P(AboutClosed, ByEveryRouteAndTheProgramGoesOn)
     EXPECT_TRUE(waitUntil(
         [&]
         {
-            return h.findWindows("About Pelk VOD").empty() ||
-                   !h.geometry(*about).value_or(WindowGeometry{}).viewable;
+            const auto boxes = h.findWindows("About Pelk VOD");
+            return (boxes && boxes->empty()) || !h.geometry(*about).value_or(WindowGeometry{}).viewable;
         }));
 
     // The command has returned: the next one runs ("Reset" sends loopback off, unless the interface left).

@@ -22,7 +22,9 @@ TEST(ProgramDevice, AFaderDraggedWithTheMouseReachesTheAudioService)
     ASSERT_TRUE(app.waitForStderr("POS: Korr: "));
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    const auto panel = *h.panelGeometry(*window);
+    const auto panelQuery = h.panelGeometry(*window);
+    ASSERT_TRUE(panelQuery.has_value());
+    const auto panel = *panelQuery;
 
     // The input pair's group spans x 0.1969..0.3208 and y 0.1853..0.6450 of the panel; its left fader is
     // the left half. A drag in the fader's track from a quarter down to near the bottom lowers it.
@@ -56,7 +58,9 @@ TEST_P(ProgramPlugging, HidesAndShowsTheControls)
     ASSERT_TRUE(app.waitForStderr("POS: Korr: "));
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    ASSERT_EQ(h.panelGeometry(*window)->width, size.width);
+    const auto shown = h.panelGeometry(*window);
+    ASSERT_TRUE(shown.has_value());
+    ASSERT_EQ(shown->width, size.width);
 
     const auto name = juce::String(size.width) + "x" + juce::String(size.height);
     const auto plugged = screenshots.getChildFile("plugged-" + name + ".png");
@@ -114,7 +118,9 @@ TEST_P(QuitSignalAfterAChange, KeepsAKnobChangeMadeJustBefore)
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
     ASSERT_TRUE(h.waitForJournal("command 7\n"));
-    const auto panel = *h.panelGeometry(*window);
+    const auto panelQuery = h.panelGeometry(*window);
+    ASSERT_TRUE(panelQuery.has_value());
+    const auto panel = *panelQuery;
 
     // Headphone monitoring on ("TO OUTPUT": x 0.6438..0.9248, y 0.8980..0.9468 of the panel) shows the
     // knob (x 0.4071..0.5929, y 0.8621..0.9828), which the wheel then turns down.

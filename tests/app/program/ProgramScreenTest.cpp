@@ -132,16 +132,6 @@ TEST(ClosedSize, QuitAndStartAgainKeepTheStoredTextExactly)
 }
 
 //==============================================================================
-// A display number that no X server has: no lock file and no socket of that number.
-std::string displayWithNoServer()
-{
-    for (int n = 987; n < 1100; ++n)
-        if (!std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock") &&
-            !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)))
-            return ":" + std::to_string(n);
-    return {};
-}
-
 struct NoDisplayCase
 {
     const char* name;
@@ -155,7 +145,7 @@ class NoDisplay : public ::testing::TestWithParam<NoDisplayCase>
 TEST_P(NoDisplay, SaysSoEndsWithStatusOneAndLeavesNothingBehind)
 {
     Harness h(onScreen(1280, 1024));
-    const auto display = GetParam().empty ? std::string() : displayWithNoServer();
+    const auto display = GetParam().empty ? std::string() : Harness::displayWithNoServer();
     ASSERT_TRUE(GetParam().empty || !display.empty());
 
     auto& app = h.launch({}, {{"DISPLAY", display}});

@@ -44,13 +44,19 @@ TEST_P(WindowCornerDrag, KeepsRatioLimitsAndTopLeftAndIsRestoredNextTime)
     auto& app = h.launch();
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    const auto before = *h.geometry(*window);
+    const auto beforeQuery = h.geometry(*window);
+    ASSERT_TRUE(beforeQuery.has_value());
+    const auto before = *beforeQuery;
 
     const int cornerX = before.x + before.width - 3, cornerY = before.y + before.height - 3;
     ASSERT_TRUE(h.drag(cornerX, cornerY, cornerX + c.dx, cornerY + c.dy));
-    ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().width != before.width; }));
-    const auto after = *h.geometry(*window);
-    const auto panel = *h.panelGeometry(*window);
+    ASSERT_TRUE(h.waitForGeometry(*window, [&](const WindowGeometry& g) { return g.width != before.width; }));
+    const auto afterQuery = h.geometry(*window);
+    ASSERT_TRUE(afterQuery.has_value());
+    const auto after = *afterQuery;
+    const auto panelQuery = h.panelGeometry(*window);
+    ASSERT_TRUE(panelQuery.has_value());
+    const auto panel = *panelQuery;
 
     EXPECT_EQ(after.x, before.x);
     EXPECT_EQ(after.y, before.y);
@@ -66,7 +72,9 @@ TEST_P(WindowCornerDrag, KeepsRatioLimitsAndTopLeftAndIsRestoredNextTime)
     auto& again = h.launch();
     const auto reopened = h.waitForWindow();
     ASSERT_TRUE(reopened.has_value());
-    const auto restored = *h.geometry(*reopened);
+    const auto restoredQuery = h.geometry(*reopened);
+    ASSERT_TRUE(restoredQuery.has_value());
+    const auto restored = *restoredQuery;
     EXPECT_EQ(restored.x, after.x);
     EXPECT_EQ(restored.y, after.y);
     EXPECT_EQ(restored.width, after.width);
@@ -88,7 +96,9 @@ TEST(WindowMaximise, ZoomsToTheLargestPanelAtTheSameCornerAndBack)
     auto& app = h.launch();
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    const auto before = *h.geometry(*window);
+    const auto beforeQuery = h.geometry(*window);
+    ASSERT_TRUE(beforeQuery.has_value());
+    const auto before = *beforeQuery;
 
     for (const bool doubleClickTitle : {false, true})
     {
@@ -98,21 +108,29 @@ TEST(WindowMaximise, ZoomsToTheLargestPanelAtTheSameCornerAndBack)
         else
             h.click(before.x + before.width - maximiseFromRight, before.y + titleBarMiddle);
 
-        ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 452; })) << doubleClickTitle;
-        const auto zoomed = *h.panelGeometry(*window);
+        ASSERT_TRUE(h.waitForGeometry(
+            *window, [&](const WindowGeometry& g) { return g.width == 452; }, true))
+            << doubleClickTitle;
+        const auto zoomedQuery = h.panelGeometry(*window);
+        ASSERT_TRUE(zoomedQuery.has_value());
+        const auto zoomed = *zoomedQuery;
         EXPECT_EQ(zoomed.height, 696);
-        EXPECT_EQ(h.geometry(*window).value().x, before.x);
-        EXPECT_EQ(h.geometry(*window).value().y, before.y);
+        EXPECT_EQ(zoomed.x, before.x + Harness::borderLeft);
+        EXPECT_EQ(zoomed.y, before.y + Harness::borderTop);
 
         h.click(before.x + 452 + 2 - maximiseFromRight, before.y + titleBarMiddle);
-        ASSERT_TRUE(waitUntil([&] { return h.geometry(*window).value().width == before.width; }))
+        ASSERT_TRUE(
+            h.waitForGeometry(*window, [&](const WindowGeometry& g) { return g.width == before.width; }))
             << doubleClickTitle;
-        EXPECT_EQ(h.geometry(*window).value().height, before.height);
+        const auto back = h.geometry(*window);
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(back->height, before.height);
     }
 
     // Closed while zoomed: the zoomed size is what comes back.
     h.click(before.x + before.width - maximiseFromRight, before.y + titleBarMiddle);
-    ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 452; }));
+    ASSERT_TRUE(h.waitForGeometry(
+        *window, [&](const WindowGeometry& g) { return g.width == 452; }, true));
     h.click(before.x + 452 + 2 - closeFromRight, before.y + titleBarMiddle);
     ASSERT_EQ(app.waitExit(), 0);
     EXPECT_TRUE(h.setting("WindowPosition").startsWith("120 40 454 748")) << h.setting("WindowPosition");
@@ -125,15 +143,21 @@ TEST(WindowMaximise, AWindowOpenedAtItsLargestSizeGoesBackToTheDefaultSize)
     h.launch();
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 452; }));
-    const auto before = *h.geometry(*window);
+    ASSERT_TRUE(h.waitForGeometry(
+        *window, [&](const WindowGeometry& g) { return g.width == 452; }, true));
+    const auto beforeQuery = h.geometry(*window);
+    ASSERT_TRUE(beforeQuery.has_value());
+    const auto before = *beforeQuery;
 
     h.click(before.x + before.width - maximiseFromRight, before.y + titleBarMiddle);
-    ASSERT_TRUE(waitUntil([&] { return h.panelGeometry(*window)->width == 316; }))
+    ASSERT_TRUE(h.waitForGeometry(
+        *window, [&](const WindowGeometry& g) { return g.width == 316; }, true))
         << "the maximise button did nothing";
-    EXPECT_EQ(h.panelGeometry(*window)->height, 486);
-    EXPECT_EQ(h.geometry(*window).value().x, before.x);
-    EXPECT_EQ(h.geometry(*window).value().y, before.y);
+    const auto panel = h.panelGeometry(*window);
+    ASSERT_TRUE(panel.has_value());
+    EXPECT_EQ(panel->height, 486);
+    EXPECT_EQ(panel->x, before.x + Harness::borderLeft);
+    EXPECT_EQ(panel->y, before.y + Harness::borderTop);
 }
 
 //==============================================================================
@@ -158,7 +182,9 @@ TEST_P(StoredWindowState, OpensWithinTheLimits)
     ASSERT_TRUE(app.waitForStderr("POS: Korr: "));
     const auto window = h.waitForWindow();
     ASSERT_TRUE(window.has_value());
-    const auto panel = *h.panelGeometry(*window);
+    const auto panelQuery = h.panelGeometry(*window);
+    ASSERT_TRUE(panelQuery.has_value());
+    const auto panel = *panelQuery;
 
     expectWithinLimitsAndRatio(panel);
     EXPECT_EQ(panel.width, c.width);

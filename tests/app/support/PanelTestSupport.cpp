@@ -51,8 +51,8 @@ void PanelTest::SetUp()
     home.getFile().createDirectory();
     const auto config = home.getFile().getChildFile(".config");
     config.createDirectory();
-    setenv("HOME", home.getFile().getFullPathName().toRawUTF8(), 1);
-    setenv("XDG_CONFIG_HOME", config.getFullPathName().toRawUTF8(), 1);
+    scopedEnvironment.set("HOME", home.getFile().getFullPathName().toStdString());
+    scopedEnvironment.set("XDG_CONFIG_HOME", config.getFullPathName().toStdString());
     sim::reset(simConfig());
 }
 

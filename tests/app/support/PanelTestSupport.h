@@ -6,6 +6,7 @@
 #include "AboutWindow.h"
 #include "MainComponent.h"
 #include "PatchGridLoopbackDialog.h"
+#include "Scratch.h"
 #include "SettingsFile.h"
 #include "SimControl.h"
 #include "Wait.h"
@@ -77,5 +78,7 @@ protected:
 
     std::unique_ptr<MainComponent> panel;
     juce::TemporaryFile home;
+    // HOME and XDG_CONFIG_HOME point into home for the test and get their values back after it.
+    pelktest::ScopedEnvironment scopedEnvironment;
 };
 } // namespace paneltest

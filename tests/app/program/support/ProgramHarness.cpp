@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -151,10 +150,8 @@ void Process::terminate(int signalNumber)
 }
 
 //==============================================================================
-Harness::Harness(Options o) : options(o)
+Harness::Harness(Options o) : options(o), root(scratch.path())
 {
-    root = juce::File::createTempFile("pelk-e2e");
-    root.createDirectory();
     for (const auto* sub : {"home", "config", "runtime", "work"})
         root.getChildFile(sub).createDirectory();
     ::chmod(root.getChildFile("runtime").getFullPathName().toRawUTF8(), 0700);
@@ -197,9 +194,7 @@ Harness::~Harness()
         }
     windowManager.reset();
     xserver.reset();
-    // Everything, the program's socket included (which the framework's recursive delete passes over).
-    std::error_code ignored;
-    std::filesystem::remove_all(root.getFullPathName().toStdString(), ignored);
+    // The scratch folder goes after this, with everything in it.
 }
 
 std::map<std::string, std::string> Harness::environment() const
@@ -318,12 +313,18 @@ bool Harness::waitForJournal(const std::string& text, Milliseconds timeout) cons
     return waitUntil([&] { return journal().find(text) != std::string::npos; }, timeout);
 }
 
-std::vector<unsigned long> Harness::findWindows(const std::string& title) const
+std::optional<std::vector<unsigned long>> Harness::findWindows(const std::string& title) const
 {
-    std::vector<unsigned long> ids;
-    // The JUCE window carries its title as WM_NAME; `xdotool search` exits 1 when it finds none.
+    // The JUCE window carries its title as WM_NAME. `xdotool search` exits 1 both when it finds none and
+    // when it fails; only a failure says why on standard error (the display cannot be opened, an X error).
     Process p({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, environment());
-    p.waitExit(Milliseconds(5000));
+    const int status = p.waitExit(Milliseconds(5000));
+    if (status == 1 && juce::String(p.stderrText()).trim().isEmpty())
+        return std::vector<unsigned long>{};
+    if (status != 0)
+        return std::nullopt;
+
+    std::vector<unsigned long> ids;
     for (const auto& line : juce::StringArray::fromLines(p.stdoutText()))
         if (line.trim().isNotEmpty())
             ids.push_back((unsigned long) line.trim().getLargeIntValue());
@@ -332,7 +333,13 @@ std::vector<unsigned long> Harness::findWindows(const std::string& title) const
 
 bool Harness::waitForMenus(size_t count, Milliseconds timeout) const
 {
-    return waitUntil([&] { return findWindows("menu").size() == count; }, timeout);
+    return waitUntil(
+        [&]
+        {
+            const auto menus = findWindows("menu");
+            return menus && menus->size() == count;
+        },
+        timeout);
 }
 
 std::optional<unsigned long> Harness::waitForWindow(const std::string& title, Milliseconds timeout)
@@ -342,12 +349,12 @@ std::optional<unsigned long> Harness::waitForWindow(const std::string& title, Mi
         [&]
         {
             const auto ids = findWindows(title);
-            if (ids.empty())
+            if (!ids || ids->empty())
                 return false;
-            const auto g = geometry(ids.front());
+            const auto g = geometry(ids->front());
             if (!g || !g->viewable)
                 return false;
-            found = ids.front();
+            found = ids->front();
             return true;
         },
         timeout);
@@ -384,6 +391,19 @@ std::optional<WindowGeometry> Harness::panelGeometry(unsigned long window) const
     g->width -= borderLeft + borderRight;
     g->height -= borderTop + borderBottom;
     return g;
+}
+
+bool Harness::waitForGeometry(unsigned long window,
+                              const std::function<bool(const WindowGeometry&)>& condition, bool panel,
+                              Milliseconds timeout) const
+{
+    return waitUntil(
+        [&]
+        {
+            const auto g = panel ? panelGeometry(window) : geometry(window);
+            return g && condition(*g);
+        },
+        timeout);
 }
 
 bool Harness::screenshot(unsigned long window, const juce::File& png) const
@@ -439,6 +459,16 @@ std::optional<double> Harness::difference(const juce::File& a, const juce::File&
             if (da.getPixelColour(x, y).getARGB() != db.getPixelColour(x, y).getARGB())
                 ++differing;
     return (double) differing / (imageA.getWidth() * imageA.getHeight());
+}
+
+std::string Harness::displayWithNoServer()
+{
+    // An X server of display n holds the lock file /tmp/.X<n>-lock and listens at /tmp/.X11-unix/X<n>.
+    for (int n = 987; n < 1100; ++n)
+        if (!juce::File("/tmp/.X" + juce::String(n) + "-lock").exists() &&
+            !juce::File("/tmp/.X11-unix/X" + juce::String(n)).exists())
+            return ":" + std::to_string(n);
+    return {};
 }
 
 bool Harness::xdo(const std::vector<std::string>& args) const

@@ -14,6 +14,7 @@
 //   app.terminate(SIGTERM); EXPECT_EQ(app.waitExit(), 0);
 //   h.setting("WindowPosition");                  // from the settings file
 
+#include "Scratch.h"
 #include "Wait.h"
 
 #include <juce_graphics/juce_graphics.h>
@@ -120,12 +121,18 @@ public:
 
     std::optional<unsigned long> waitForWindow(const std::string& title = "Pelk VOD Panel v1.5.0.0",
                                                Milliseconds timeout = Milliseconds(15000));
-    std::vector<unsigned long> findWindows(const std::string& title) const;
-    // Waits until exactly `count` menus are open (each open menu or submenu is a window named "menu").
+    // The visible windows of that title (none is an empty list), or nothing when the query failed.
+    std::optional<std::vector<unsigned long>> findWindows(const std::string& title) const;
+    // Waits until exactly `count` menus are open (each open menu or submenu is a window named "menu");
+    // a failed query never counts.
     bool waitForMenus(size_t count, Milliseconds timeout = Milliseconds(10000)) const;
     std::optional<WindowGeometry> geometry(unsigned long window) const;
     // The panel's rectangle on screen (the window less its content border).
     std::optional<WindowGeometry> panelGeometry(unsigned long window) const;
+    // Waits until the window's rectangle (the panel's, with panel true) meets the condition; a query that
+    // fails never does.
+    bool waitForGeometry(unsigned long window, const std::function<bool(const WindowGeometry&)>& condition,
+                         bool panel = false, Milliseconds timeout = Milliseconds(10000)) const;
 
     bool screenshot(unsigned long window, const juce::File& png) const;
     bool screenshotRoot(const juce::File& png) const;
@@ -141,11 +148,14 @@ public:
     bool drag(int x0, int y0, int x1, int y1) const;
 
     std::string display() const { return displayName; }
+    // A display name that no X server answers to (empty when none is found).
+    static std::string displayWithNoServer();
 
 private:
     bool settled(const std::function<bool(const juce::File&)>& shoot, const juce::File& png) const;
 
     Options options;
+    pelktest::ScratchFolder scratch{"pelk-e2e"};
     juce::File root;
     std::string displayName;
     std::unique_ptr<Process> xserver, windowManager;

@@ -1,24 +1,11 @@
 #pragma once
 
+#include "SettingsKeys.h"
+
 #include <juce_data_structures/juce_data_structures.h>
 
 // The panel's per-user settings file: where it lives, how it is saved, and its keys with their defaults.
-// Every value is stored as text in the framework's XML properties form.
-namespace SettingsKeys
-{
-// The main window's state in the framework's window-state text form; empty means none.
-inline constexpr const char* windowPosition = "WindowPosition";
-// The monitoring knob's value in dB, a double.
-inline constexpr const char* monitoringVol = "MonitoringVol";
-// The headphone-monitoring switch, "1" or "0".
-inline constexpr const char* monitoringHP = "MonitoringHP";
-// The record-monitoring switch, "1" or "0".
-inline constexpr const char* monitoringRecord = "MonitoringRecord";
-// The loopback mode last accepted by the interface, 0 off or 1 on.
-inline constexpr const char* loopback = "loopback";
-// Read only by routing-preset commands; never written.
-inline constexpr const char* lastPGSettingsFilePath = "LastPGSettingsFilePath";
-} // namespace SettingsKeys
+// Every value is stored as text in the framework's XML properties form (SettingsDocument.h).
 
 // The text each key reads as when it is absent.
 namespace SettingsDefaults

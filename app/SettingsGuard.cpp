@@ -1,23 +1,20 @@
 #include "SettingsGuard.h"
 
+#include "SettingsDocument.h"
 #include "SettingsFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace
 {
-constexpr const char* rootTag = "PROPERTIES";
-constexpr const char* valueTag = "VALUE";
-constexpr const char* nameAttribute = "name";
-constexpr const char* valueAttribute = "val";
-
 juce::String errnoText(int error)
 {
     return juce::String(std::strerror(error));
@@ -26,48 +23,6 @@ juce::String errnoText(int error)
 juce::String quoted(const juce::File& file)
 {
     return "\"" + file.getFullPathName() + "\"";
-}
-
-// True when the bytes are UTF-8 as the standard defines it: no overlong forms, no surrogates, nothing
-// above U+10FFFF. NUL bytes are reported before this is asked.
-bool isUtf8(const unsigned char* p, std::size_t size)
-{
-    for (std::size_t i = 0; i < size;)
-    {
-        const unsigned c = p[i];
-        if (c < 0x80)
-        {
-            ++i;
-            continue;
-        }
-
-        std::size_t length = 0;
-        unsigned low = 0x80, high = 0xbf; // the allowed range of the second byte
-        if (c >= 0xc2 && c <= 0xdf)
-            length = 2;
-        else if (c >= 0xe0 && c <= 0xef)
-        {
-            length = 3;
-            low = c == 0xe0 ? 0xa0 : 0x80;
-            high = c == 0xed ? 0x9f : 0xbf;
-        }
-        else if (c >= 0xf0 && c <= 0xf4)
-        {
-            length = 4;
-            low = c == 0xf0 ? 0x90 : 0x80;
-            high = c == 0xf4 ? 0x8f : 0xbf;
-        }
-        else
-            return false;
-
-        if (size - i < length || p[i + 1] < low || p[i + 1] > high)
-            return false;
-        for (std::size_t k = 2; k < length; ++k)
-            if ((p[i + k] & 0xc0) != 0x80)
-                return false;
-        i += length;
-    }
-    return true;
 }
 
 juce::String describeKind(mode_t mode)
@@ -83,34 +38,15 @@ juce::String describeKind(mode_t mode)
     return "a special file";
 }
 
-// The framework's XML properties document for a key set, built as the framework builds it (a value that
-// reads as markup is stored as a child element, any other as the "val" attribute) and written with its
-// default text format. A value whose markup could harm the reader is stored as text.
-juce::MemoryBlock documentBytes(const juce::StringPairArray& properties)
+// The framework's XML properties document for a key set, every value as text.
+std::string documentBytes(const juce::StringPairArray& properties)
 {
-    juce::XmlElement doc(rootTag);
-    const auto& keys = properties.getAllKeys();
-    const auto& values = properties.getAllValues();
-
+    SettingsValues values;
+    values.reserve((std::size_t) properties.size());
     for (int i = 0; i < properties.size(); ++i)
-    {
-        auto* e = doc.createNewChildElement(valueTag);
-        e->setAttribute(nameAttribute, keys[i]);
-
-        const auto& value = values[i];
-        std::unique_ptr<juce::XmlElement> child;
-        if (findMarkupFault(value.toRawUTF8(), value.getNumBytesAsUTF8()).isEmpty())
-            child = juce::parseXML(value);
-
-        if (child != nullptr)
-            e->addChildElement(child.release());
-        else
-            e->setAttribute(valueAttribute, value);
-    }
-
-    juce::MemoryOutputStream out;
-    doc.writeTo(out, {});
-    return out.getMemoryBlock();
+        values.emplace_back(properties.getAllKeys()[i].toStdString(),
+                            properties.getAllValues()[i].toStdString());
+    return writeSettingsDocument(values);
 }
 
 // Creates a folder and the folders it lies in; an empty text on success, else the reason.
@@ -181,9 +117,47 @@ juce::File saveTarget(const juce::File& file, juce::String& fault)
     return {};
 }
 
+// The temporary file a save writes before renaming it onto the target, named as the framework names
+// its own: "<name>_temp<hex>.<extension>" next to the target.
+juce::File temporaryFileFor(const juce::File& target, std::uint32_t number)
+{
+    return target.getSiblingFile(target.getFileNameWithoutExtension() + "_temp" +
+                                 juce::String::toHexString((int) number) + target.getFileExtension());
+}
+
+bool isTemporaryFileOf(const juce::File& target, const juce::String& name)
+{
+    const auto head = target.getFileNameWithoutExtension() + "_temp", tail = target.getFileExtension();
+    if (!name.startsWith(head) || !name.endsWith(tail))
+        return false;
+    const auto number = name.substring(head.length(), name.length() - tail.length());
+    return number.length() >= 1 && number.length() <= 8 && number.containsOnly("0123456789abcdef") &&
+           temporaryFileFor(target, (std::uint32_t) number.getHexValue32()).getFileName() == name;
+}
+
+// Removes the regular files in the target's folder that a save killed before its rename left behind.
+void removeLeftoverTemporaryFiles(const juce::File& target)
+{
+    const auto folder = target.getParentDirectory().getFullPathName();
+    DIR* dir = ::opendir(folder.toRawUTF8());
+    if (dir == nullptr)
+        return;
+    while (const auto* entry = ::readdir(dir))
+    {
+        const auto name = juce::String::fromUTF8(entry->d_name);
+        struct stat st
+        {
+        };
+        const auto path = target.getSiblingFile(name).getFullPathName();
+        if (isTemporaryFileOf(target, name) && ::lstat(path.toRawUTF8(), &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(path.toRawUTF8());
+    }
+    ::closedir(dir);
+}
+
 // Replaces the settings file whole: a new file next to it, written, synced and renamed onto it, so the old
 // file stays as it was until the new one is complete. An empty text on success, else the reason.
-juce::String replaceFile(const juce::File& file, const juce::MemoryBlock& bytes)
+juce::String replaceFile(const juce::File& file, const std::string& bytes)
 {
     juce::String fault;
     const auto target = saveTarget(file, fault);
@@ -194,14 +168,11 @@ juce::String replaceFile(const juce::File& file, const juce::MemoryBlock& bytes)
     if (fault = createFolders(folder); fault.isNotEmpty())
         return fault;
 
-    // Named as the framework names its temporary files.
     juce::File temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt)
     {
-        temporary = folder.getChildFile(target.getFileNameWithoutExtension() + "_temp" +
-                                        juce::String::toHexString(juce::Random::getSystemRandom().nextInt()) +
-                                        target.getFileExtension());
+        temporary = temporaryFileFor(target, (std::uint32_t) juce::Random::getSystemRandom().nextInt());
         fd = ::open(temporary.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0 && errno != EEXIST)
             return errnoText(errno);
@@ -209,8 +180,14 @@ juce::String replaceFile(const juce::File& file, const juce::MemoryBlock& bytes)
     if (fd < 0)
         return errnoText(EEXIST);
 
+    // The file keeps its permission bits; a new one is made with the default ones.
+    struct stat st
+    {
+    };
     int error = 0;
-    if (!writeAll(fd, static_cast<const char*>(bytes.getData()), bytes.getSize()) || ::fsync(fd) != 0)
+    if (::stat(target.getFullPathName().toRawUTF8(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0)
+        error = errno;
+    if (error == 0 && (!writeAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0))
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
@@ -256,112 +233,15 @@ juce::String keepAside(const juce::File& file, const juce::File& aside)
 }
 } // namespace
 
-juce::String findMarkupFault(const char* text, std::size_t size, const SettingsLimits& limits)
+namespace
 {
-    const std::string_view s(text, size);
-    int depth = 0;
-    int elements = 0;
-
-    // Skips to just past the end marker, or reports that the markup is cut short.
-    const auto skipPast = [&s](std::size_t& at, std::size_t from, std::string_view end)
-    {
-        const auto found = s.find(end, from);
-        if (found == std::string_view::npos)
-            return false;
-        at = found + end.size();
-        return true;
-    };
-
-    for (std::size_t at = s.find('<'); at != std::string_view::npos; at = s.find('<', at))
-    {
-        const auto rest = s.substr(at);
-        if (rest.rfind("<!--", 0) == 0)
-        {
-            if (!skipPast(at, at + 4, "-->"))
-                break;
-        }
-        else if (rest.rfind("<![CDATA[", 0) == 0)
-        {
-            if (!skipPast(at, at + 9, "]]>"))
-                break;
-        }
-        else if (rest.rfind("<!", 0) == 0)
-        {
-            return "a document type declaration";
-        }
-        else if (rest.rfind("<?", 0) == 0)
-        {
-            if (!skipPast(at, at + 2, "?>"))
-                break;
-        }
-        else if (rest.rfind("</", 0) == 0)
-        {
-            if (depth > 0)
-                --depth;
-            if (!skipPast(at, at + 2, ">"))
-                break;
-        }
-        else
-        {
-            if (++elements > limits.maxElements)
-                return "more than " + juce::String(limits.maxElements) + " elements";
-
-            // The tag's end, passing over quoted attribute values.
-            std::size_t i = at + 1;
-            while (i < s.size() && s[i] != '>')
-            {
-                if (s[i] == '"' || s[i] == '\'')
-                {
-                    const auto close = s.find(s[i], i + 1);
-                    if (close == std::string_view::npos)
-                        return {};
-                    i = close;
-                }
-                ++i;
-            }
-            if (i >= s.size())
-                break;
-
-            if (s[i - 1] != '/' && ++depth > limits.maxDepth)
-                return "nested deeper than " + juce::String(limits.maxDepth) + " levels";
-            at = i + 1;
-        }
-    }
-    return {};
-}
-
-juce::String findSettingsDocumentFault(const void* data, std::size_t size, const SettingsLimits& limits)
+SettingsFileVerdict unusable(const juce::String& fault)
 {
-    if (size > limits.maxBytes)
-        return "larger than " + juce::String((juce::int64) limits.maxBytes / 1024) + " KiB";
-
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    if (std::memchr(bytes, 0, size) != nullptr)
-        return "NUL bytes";
-    if (!isUtf8(bytes, size))
-        return "not UTF-8 text";
-
-    if (auto fault = findMarkupFault(static_cast<const char*>(data), size, limits); fault.isNotEmpty())
-        return fault;
-
-    // Read as the framework reads the file (a byte-order mark dropped), then parsed by its reader, which
-    // the checks above keep within bounds.
-    const auto document =
-        juce::parseXMLIfTagMatches(juce::String::createStringFromData(data, (int) size), rootTag);
-    if (document == nullptr)
-        return "not a settings document";
-
-    for (auto* e : document->getChildWithTagNameIterator(valueTag))
-    {
-        const auto value = e->getStringAttribute(valueAttribute);
-        if (auto fault = findMarkupFault(value.toRawUTF8(), value.getNumBytesAsUTF8(), limits);
-            fault.isNotEmpty())
-            return "in a value: " + fault;
-    }
-    return {};
+    return {SettingsFileVerdict::Kind::unusable, fault, {}};
 }
+} // namespace
 
-SettingsFileVerdict vetSettingsFile(const juce::File& file, const SettingsLimits& limits)
+SettingsFileVerdict readSettingsFile(const juce::File& file, const SettingsLimits& limits)
 {
     using Kind = SettingsFileVerdict::Kind;
     const auto path = file.getFullPathName();
@@ -369,7 +249,7 @@ SettingsFileVerdict vetSettingsFile(const juce::File& file, const SettingsLimits
     {
     };
 
-    // Nothing that can be looked at: the framework reads nothing there either, and a save reports why.
+    // Nothing that can be looked at: nothing to read, and a save reports why.
     if (lstat(path.toRawUTF8(), &st) != 0)
         return {};
 
@@ -377,23 +257,25 @@ SettingsFileVerdict vetSettingsFile(const juce::File& file, const SettingsLimits
     if (S_ISLNK(st.st_mode))
     {
         if (stat(path.toRawUTF8(), &st) != 0)
-            return {Kind::unusable, "a symbolic link that leads to no file"};
+            return unusable("a symbolic link that leads to no file");
         through = "a symbolic link to ";
     }
     if (!S_ISREG(st.st_mode))
-        return {Kind::unusable, through + describeKind(st.st_mode)};
+        return unusable(through + describeKind(st.st_mode));
 
-    // Opened without waiting, and checked again, in case something else has taken its place meanwhile.
+    // Opened once, without waiting, and checked again, in case something else has taken its place
+    // meanwhile; what is read from this descriptor is all that is ever read of the file.
     const int fd = ::open(path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return {Kind::unusable, "not readable: " + errnoText(errno)};
+        return unusable("not readable: " + errnoText(errno));
 
     SettingsFileVerdict verdict;
     std::vector<char> bytes;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        verdict = {Kind::unusable, through + describeKind(st.st_mode)};
+        verdict = unusable(through + describeKind(st.st_mode));
     else if ((std::size_t) st.st_size > limits.maxBytes)
-        verdict = {Kind::unusable, findSettingsDocumentFault(nullptr, (std::size_t) st.st_size, limits)};
+        verdict =
+            unusable(juce::String(readSettingsDocument(nullptr, (std::size_t) st.st_size, limits).fault));
     else
     {
         // One byte more than allowed, to see a file that has grown since.
@@ -406,7 +288,7 @@ SettingsFileVerdict vetSettingsFile(const juce::File& file, const SettingsLimits
                 continue;
             if (n < 0)
             {
-                verdict = {Kind::unusable, "not readable: " + errnoText(errno)};
+                verdict = unusable("not readable: " + errnoText(errno));
                 break;
             }
             if (n == 0)
@@ -416,8 +298,10 @@ SettingsFileVerdict vetSettingsFile(const juce::File& file, const SettingsLimits
 
         if (verdict.fault.isEmpty() && got > 0)
         {
-            verdict.fault = findSettingsDocumentFault(bytes.data(), got, limits);
+            auto document = readSettingsDocument(bytes.data(), got, limits);
+            verdict.fault = juce::String::fromUTF8(document.fault.data(), (int) document.fault.size());
             verdict.kind = verdict.fault.isEmpty() ? Kind::usable : Kind::unusable;
+            verdict.values = std::move(document.values);
         }
     }
     ::close(fd);
@@ -429,17 +313,21 @@ juce::File unusableSettingsFileFor(const juce::File& file)
     return file.getSiblingFile(file.getFileName() + ".unusable");
 }
 
-// The user settings: the framework's properties file, loaded by the framework from a vetted path, whose
-// saves this class makes. The framework's own saving is switched off in the options it is given.
+// The user settings: the framework's properties file holding the values read from the settings path,
+// whose saves this class makes. The framework's file is given no path, so it never reads one, and its own
+// saving is switched off in the options it is given.
 class SettingsStore::GuardedFile final : public juce::PropertiesFile
 {
 public:
-    GuardedFile(const juce::File& path, const juce::PropertiesFile::Options& storeOptions, bool saving,
-                const Reporter& reporter)
-        : juce::PropertiesFile(path, frameworkOptions(storeOptions)),
+    GuardedFile(const juce::File& settingsPath, const SettingsValues& values,
+                const juce::PropertiesFile::Options& storeOptions, bool saving, const Reporter& reporter)
+        : juce::PropertiesFile(juce::File(), frameworkOptions(storeOptions)), path(settingsPath),
           delay(storeOptions.millisecondsBeforeSaving), canSave(saving && !storeOptions.doNotSave),
           report(reporter)
     {
+        for (const auto& [name, text] : values)
+            getAllProperties().set(juce::String::fromUTF8(name.data(), (int) name.size()),
+                                   juce::String::fromUTF8(text.data(), (int) text.size()));
         saveTimer.owner = this;
     }
 
@@ -481,14 +369,15 @@ private:
         if (!needsToBeSaved() || !canSave)
             return;
 
-        const auto fault = replaceFile(getFile(), documentBytes(getAllProperties()));
+        const auto fault = replaceFile(path, documentBytes(getAllProperties()));
         if (fault.isEmpty())
             setNeedsToBeSaved(false);
         else
             report(juce::String(settingsApplicationName) + ": could not save the settings to " +
-                   quoted(getFile()) + ": " + fault);
+                   quoted(path) + ": " + fault);
     }
 
+    juce::File path;
     int delay;
     bool canSave;
     const Reporter& report;
@@ -524,7 +413,7 @@ juce::PropertiesFile* SettingsStore::getUserSettings()
 
     auto path = options.getDefaultFile();
     bool saving = true;
-    const auto verdict = vetSettingsFile(path);
+    const auto verdict = readSettingsFile(path);
 
     if (verdict.kind == SettingsFileVerdict::Kind::unusable)
     {
@@ -545,7 +434,14 @@ juce::PropertiesFile* SettingsStore::getUserSettings()
         }
     }
 
-    file = std::make_unique<GuardedFile>(path, options, saving, report);
+    if (saving)
+    {
+        juce::String ignored;
+        if (const auto target = saveTarget(path, ignored); target != juce::File())
+            removeLeftoverTemporaryFiles(target);
+    }
+
+    file = std::make_unique<GuardedFile>(path, verdict.values, options, saving, report);
 
     // The framework's application properties also load the common settings, which here are the same file
     // (the folder is an absolute path), as the user settings' fallback.

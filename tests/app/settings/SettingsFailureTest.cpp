@@ -1,9 +1,12 @@
-// Writes that cannot happen, and writes cut short. When the settings cannot be written (the configuration
-// folder is a regular file, the settings folder is a regular file, the settings path is a folder),
-// nothing crashes and the changes stay pending until a later write succeeds, none of them lost. A writer
+// Writes that cannot happen, and writes cut short. When the panel's settings cannot be written (the
+// configuration folder is a regular file, the settings folder is a regular file, the settings path is a
+// folder), nothing crashes, each failure has its line, and the changes stay pending until a later write
+// succeeds, none of them lost. A writer
 // killed mid-way, or a stale temporary file, never leaves a partial settings file behind.
 
+#include "SettingsGuard.h"
 #include "SettingsTestSupport.h"
+#include "Wait.h"
 
 #include <csignal>
 #include <sys/wait.h>
@@ -76,12 +79,13 @@ struct SettingsWriteFailure : SettingsFolders, ::testing::WithParamInterface<Fai
 
 TEST_P(SettingsWriteFailure, ChangesStayPendingUntilAWriteSucceeds)
 {
-    block();
-
-    auto properties = std::make_unique<juce::ApplicationProperties>();
+    auto properties = std::make_unique<SettingsStore>();
     properties->setStorageParameters(makeSettingsOptions());
+    juce::StringArray lines;
+    properties->setReporter([&lines](const juce::String& line) { lines.add(line); });
     auto* settings = properties->getUserSettings();
     ASSERT_NE(settings, nullptr);
+    block();
 
     // Nothing readable there: every key reads its default.
     EXPECT_EQ(settings->getValue(SettingsKeys::monitoringRecord, SettingsDefaults::monitoringRecord), "1");
@@ -90,8 +94,8 @@ TEST_P(SettingsWriteFailure, ChangesStayPendingUntilAWriteSucceeds)
     settings->setValue(SettingsKeys::monitoringVol, -20.0);
     settings->setValue(SettingsKeys::monitoringHP, true);
 
-    // The timed write fails quietly and the changes stay pending.
-    pump(3400);
+    // The timed write fails with its line and the changes stay pending.
+    ASSERT_TRUE(pelktest::pumpUntil([&] { return lines.size() == 1; }));
     EXPECT_TRUE(settings->needsToBeSaved());
     EXPECT_FALSE(settingsFile().existsAsFile());
     EXPECT_EQ(settings->getValue(SettingsKeys::monitoringVol), "-20.0");
@@ -101,13 +105,13 @@ TEST_P(SettingsWriteFailure, ChangesStayPendingUntilAWriteSucceeds)
     if (GetParam().retry == Retry::furtherChange)
     {
         settings->setValue(SettingsKeys::loopback, 1);
-        pump(3400);
-        EXPECT_FALSE(settings->needsToBeSaved());
+        ASSERT_TRUE(pelktest::pumpUntil([&] { return !settings->needsToBeSaved(); }));
     }
     else
     {
         properties.reset();
     }
+    EXPECT_EQ(lines.size(), 1);
 
     ASSERT_TRUE(settingsFile().existsAsFile());
     const auto stored = storedValues();

@@ -1,10 +1,12 @@
-// The settings guard: which documents and paths are usable, the byte format of its saves against the
-// framework's, an unusable file kept aside, and saves into a full or read-only folder reported once per
-// failure and retried with the next change.
+// The settings guard: which documents and paths are usable, how usable ones read (as the framework's reader
+// reads them) and survive saves, the byte format of its saves against the framework's, the file's
+// permissions kept, a killed save's temporary file removed, an unusable file kept aside, and saves into a
+// full or read-only folder reported once per failure and retried with the next change.
 
 #include "SettingsGuard.h"
 #include "SettingsTestSupport.h"
 #include "SmallFileSystem.h"
+#include "Wait.h"
 
 #include <cerrno>
 #include <cstring>
@@ -27,11 +29,6 @@ std::string nestedIn(int depth)
     return "<PROPERTIES>" + repeated("<a>", depth) + repeated("</a>", depth) + "</PROPERTIES>";
 }
 
-std::string selfClosing(int count)
-{
-    return "<PROPERTIES>" + repeated("<VALUE name=\"k\" val=\"1\"/>", count) + "</PROPERTIES>";
-}
-
 // A document of exactly the given size: one value padded with x.
 std::string ofSize(std::size_t size)
 {
@@ -42,6 +39,47 @@ std::string ofSize(std::size_t size)
 std::string withValue(const std::string& attributeText)
 {
     return "<PROPERTIES><VALUE name=\"v\" val=\"" + attributeText + "\"/></PROPERTIES>";
+}
+
+std::string withContent(const std::string& content)
+{
+    return "<PROPERTIES><VALUE name=\"v\" val=\"attribute\">" + content + "</VALUE></PROPERTIES>";
+}
+
+// Markup that two readers could end differently, followed by tens of thousands of open elements.
+std::string thenDeep(const std::string& start, int depth = 30000)
+{
+    return start + repeated("<a>", depth);
+}
+
+// Keys and values at every limit at once: the most keys besides the program's own, the most text in them,
+// each byte one that grows six-fold when escaped, and the program's own keys at their longest.
+std::string atTheLimits()
+{
+    const SettingsLimits limits;
+    std::string doc = "<PROPERTIES>";
+    std::size_t text = 0;
+    for (int i = 0; i < limits.maxKeys; ++i)
+    {
+        const auto name = "k" + std::to_string(i);
+        const auto length = limits.maxTextBytes / (std::size_t) limits.maxKeys - name.size() +
+                            (i == 0 ? limits.maxTextBytes % (std::size_t) limits.maxKeys : 0);
+        doc += "<VALUE name=\"" + name + "\" val=\"" + repeated("&quot;", (int) length) + "\"/>";
+        text += name.size() + length;
+    }
+    EXPECT_EQ(text, limits.maxTextBytes);
+    for (const char* key : writtenSettingsKeys)
+        doc += std::string("<VALUE name=\"") + key + "\" val=\"" +
+               repeated("&quot;", (int) limits.maxWrittenValueBytes) + "\"/>";
+    return doc + "</PROPERTIES>";
+}
+
+std::string manyKeys(int count)
+{
+    std::string doc = "<PROPERTIES>";
+    for (int i = 0; i < count; ++i)
+        doc += "<VALUE name=\"k" + std::to_string(i) + "\" val=\"1\"/>";
+    return doc + "<VALUE name=\"MonitoringHP\" val=\"1\"/></PROPERTIES>";
 }
 
 struct DocumentCase
@@ -72,17 +110,62 @@ const DocumentCase documents[] = {
      ""},
     {"QuotedMarkupInAttributes", [] { return withValue("a&gt;b") + "<!-- x -->"; }, ""},
     {"AngleBracketsInQuotes",
-     [] { return std::string("<PROPERTIES><VALUE name='<a><a>' val=\">>/\"/></PROPERTIES>"); }, ""},
+     [] { return std::string("<PROPERTIES><VALUE name='&lt;a>&lt;a>' val=\">>/\"/></PROPERTIES>"); }, ""},
     {"FourByteCharacters", [] { return withValue("\xF0\x9F\x8E\xA7 \xC3\xA9"); }, ""},
-    {"MarkupValueWithinTheDepth",
-     [] { return withValue(repeated("&lt;a&gt;", 16) + repeated("&lt;/a&gt;", 16)); }, ""},
+    {"CharactersThatGrowWhenEscaped", [] { return withValue(repeated("&gt;", 16384)); }, ""},
+    {"EscapedLineBreaksAndTabs", [] { return withValue("a&#10;b&#13;&#10;c&#9;d &amp; &apos;"); }, ""},
+    {"MarkupValueText", [] { return withValue(repeated("&lt;a&gt;", 17) + repeated("&lt;/a&gt;", 17)); }, ""},
+    {"MarkupValueAsAnElement",
+     [] { return withContent("<SOME a=\"1\" b='&quot;x&apos;'><B>text &amp; more</B><C/></SOME>"); }, ""},
+    {"MarkupValueWithBlanksAndComments",
+     []
+     { return withContent("\n  <!-- old -->\n  <A x=\"a&#10;b\">one<!-- c --> two<B/>  </A>\n  <Later/>"); },
+     ""},
+    {"TextValueAsContent", [] { return withContent("a &lt; b &amp; c"); }, ""},
+    {"CdataValueAsContent", [] { return withContent("  <![CDATA[<x> & \"y\"]]><A/>"); }, ""},
+    {"BlankContent", [] { return withContent("\n   \n"); }, ""},
+    {"DuplicateKeys",
+     []
+     {
+         return std::string("<PROPERTIES><VALUE name=\"a\" val=\"1\"/><VALUE name=\"b\" val=\"2\"/>"
+                            "<VALUE name=\"a\" val=\"3\"/><VALUE val=\"no name\"/><OTHER name=\"c\"/>"
+                            "</PROPERTIES>");
+     },
+     ""},
     {"Depth16", [] { return nestedIn(15); }, ""},
     {"Depth17", [] { return nestedIn(16); }, "nested deeper than 16 levels"},
+    {"MarkupValueAtTheDepth", [] { return withContent(repeated("<a>", 14) + repeated("</a>", 14)); }, ""},
     {"DepthUnclosed", [] { return "<PROPERTIES>" + repeated("<a>", 80000); }, "nested deeper than 16 levels"},
-    {"Elements1000", [] { return selfClosing(999); }, ""},
-    {"Elements1001", [] { return selfClosing(1000); }, "more than 1000 elements"},
-    {"Size256KiB", [] { return ofSize(256 * 1024); }, ""},
-    {"Size256KiBAndOne", [] { return ofSize(256 * 1024 + 1); }, "larger than 256 KiB"},
+    {"Elements4096", [] { return "<PROPERTIES>" + repeated("<x/>", 4095) + "</PROPERTIES>"; }, ""},
+    {"Elements4097", [] { return "<PROPERTIES>" + repeated("<x/>", 4096) + "</PROPERTIES>"; },
+     "more than 4096 elements"},
+    {"Keys1000", [] { return manyKeys(1000); }, ""},
+    {"Keys1001", [] { return manyKeys(1001); }, "more than 1000 keys"},
+    {"AllLimitsAtOnce", atTheLimits, ""},
+    {"ValueOf16KiB", [] { return withValue(std::string(16 * 1024, 'x')); }, ""},
+    {"ValueOf16KiBAndOne", [] { return withValue(std::string(16 * 1024 + 1, 'x')); },
+     "a value longer than 16384 bytes"},
+    {"MarkupValueOf16KiBAndOne", [] { return withContent("<a>" + std::string(16 * 1024 - 6, 'x') + "</a>"); },
+     "a value longer than 16384 bytes"},
+    {"TextOver64KiB",
+     []
+     {
+         std::string doc = "<PROPERTIES>";
+         for (int i = 0; i < 5; ++i)
+             doc += "<VALUE name=\"k" + std::to_string(i) + "\" val=\"" + std::string(14000, 'x') + "\"/>";
+         return doc + "</PROPERTIES>";
+     },
+     "more than 64 KiB of keys and values"},
+    {"OwnValueOf257Bytes",
+     [] {
+         return "<PROPERTIES><VALUE name=\"WindowPosition\" val=\"" + std::string(257, '1') +
+                "\"/></PROPERTIES>";
+     },
+     "a value longer than 256 bytes"},
+    {"Size512KiB", [] { return ofSize(512 * 1024); }, "a value longer than 16384 bytes"},
+    {"Size512KiBOfComment", [] { return "<PROPERTIES/><!--" + std::string(512 * 1024 - 20, ' ') + "-->"; },
+     ""},
+    {"Size512KiBAndOne", [] { return ofSize(512 * 1024 + 1); }, "larger than 512 KiB"},
     {"NulByte", [] { return std::string("<PROPERTIES>\0</PROPERTIES>", 26); }, "NUL bytes"},
     {"Overlong", [] { return withValue("\xC0\xAF"); }, "not UTF-8 text"},
     {"Surrogate", [] { return withValue("\xED\xA0\x80"); }, "not UTF-8 text"},
@@ -91,27 +174,114 @@ const DocumentCase documents[] = {
     {"CutSequence", [] { return std::string("<PROPERTIES/>\xE2\x82"); }, "not UTF-8 text"},
     {"DocumentType", [] { return "<!DOCTYPE PROPERTIES [<!ENTITY e \"x\">]>" + withValue("&e;"); },
      "a document type declaration"},
-    {"DeepMarkupInAValuesText", [] { return withValue(repeated("&lt;a&gt;", 17)); },
-     "in a value: nested deeper than 16 levels"},
+    {"UndeclaredEntity", [] { return withValue("&e;"); }, "not a settings document"},
     {"OtherRoot", [] { return std::string("<SETTINGS><VALUE name=\"a\" val=\"1\"/></SETTINGS>"); },
      "not a settings document"},
     {"Text", [] { return std::string("settings"); }, "not a settings document"},
     {"CutInATag", [] { return std::string("<PROPERTIES><VALUE name=\"a\" va"); }, "not a settings document"},
+    {"AngleBracketInAnAttribute", [] { return withValue("<a>"); }, "not a settings document"},
+    // Where two readers could disagree about where markup ends, the one reader stops at the first fault.
+    {"StrayDoubleQuoteInATag", [] { return thenDeep("<PROPERTIES><x \""); }, "not a settings document"},
+    {"StraySingleQuoteInATag", [] { return thenDeep("<PROPERTIES><x '"); }, "not a settings document"},
+    {"AttributeBeforeAStrayQuote", [] { return thenDeep("<PROPERTIES><x y=\"1\" \""); },
+     "not a settings document"},
+    {"UnquotedAttribute", [] { return thenDeep("<PROPERTIES><x y=1>"); }, "not a settings document"},
+    {"TagLeftOpen", [] { return thenDeep("<PROPERTIES><x "); }, "not a settings document"},
+    {"UnclosedComment", [] { return thenDeep("<PROPERTIES><!--"); }, "not a settings document"},
+    {"UnclosedProcessingInstruction", [] { return thenDeep("<PROPERTIES><?x "); }, "not a settings document"},
+    {"UnclosedCdata", [] { return thenDeep("<PROPERTIES><VALUE name=\"v\"><![CDATA["); },
+     "not a settings document"},
+    {"DeepMarkupInASingleQuotedValue",
+     []
+     { return "<PROPERTIES><VALUE name=\"v\" val='<y><x \"" + repeated("<a>", 80000) + "'/></PROPERTIES>"; },
+     "not a settings document"},
+    {"DeepMarkupInADoubleQuotedValue", [] { return withValue("<y><x '" + repeated("<a>", 80000)); },
+     "not a settings document"},
+    {"DeepEscapedMarkupInAValue", [] { return withValue(repeated("&lt;a&gt;", 30000)); },
+     "a value longer than 16384 bytes"},
 };
 
-struct DocumentVetting : ::testing::TestWithParam<DocumentCase>
+struct DocumentReading : ::testing::TestWithParam<DocumentCase>
 {
 };
-} // namespace
 
-TEST_P(DocumentVetting, FindsTheFaultOrNone)
+struct UsableDocument : ::testing::TestWithParam<DocumentCase>
 {
-    const auto bytes = GetParam().bytes();
-    EXPECT_EQ(findSettingsDocumentFault(bytes.data(), bytes.size()), GetParam().fault);
+};
+
+std::vector<DocumentCase> usableDocuments()
+{
+    std::vector<DocumentCase> usable;
+    for (const auto& c : documents)
+        if (*c.fault == '\0')
+            usable.push_back(c);
+    return usable;
 }
 
-INSTANTIATE_TEST_SUITE_P(Documents, DocumentVetting, ::testing::ValuesIn(documents),
+// The values of a document as the framework's own reader reads it from a file.
+SettingsValues readByTheFramework(const std::string& bytes)
+{
+    pelktest::ScratchFolder scratch("pelk-settings-framework");
+    const auto file = scratch.child("settings.xml");
+    EXPECT_TRUE(file.replaceWithData(bytes.data(), bytes.size()));
+    auto options = makeSettingsOptions();
+    options.doNotSave = true;
+    juce::PropertiesFile framework(file, options);
+    SettingsValues values;
+    const auto& all = framework.getAllProperties();
+    for (int i = 0; i < all.size(); ++i)
+        values.emplace_back(all.getAllKeys()[i].toStdString(), all.getAllValues()[i].toStdString());
+    return values;
+}
+} // namespace
+
+TEST_P(DocumentReading, FindsTheFaultOrNone)
+{
+    const auto bytes = GetParam().bytes();
+    EXPECT_EQ(readSettingsDocument(bytes.data(), bytes.size()).fault, GetParam().fault);
+}
+
+// A usable document reads as the framework's reader reads it (markup values of older files included), and
+// its values, written and read again any number of times, stay the same, within the limits; the written
+// document reads the same in the framework's reader too.
+TEST_P(UsableDocument, ReadsAsTheFrameworkReadsItAndSurvivesEverySave)
+{
+    const auto bytes = GetParam().bytes();
+    const auto first = readSettingsDocument(bytes.data(), bytes.size());
+    ASSERT_EQ(first.fault, "");
+    EXPECT_EQ(first.values, readByTheFramework(bytes));
+
+    auto written = writeSettingsDocument(first.values);
+    for (int save = 0; save < 3; ++save)
+    {
+        EXPECT_LE(written.size(), SettingsLimits{}.maxBytes);
+        const auto again = readSettingsDocument(written.data(), written.size());
+        ASSERT_EQ(again.fault, "") << "save " << save;
+        ASSERT_EQ(again.values, first.values) << "save " << save;
+        const auto rewritten = writeSettingsDocument(again.values);
+        EXPECT_EQ(rewritten, written) << "save " << save;
+        written = rewritten;
+    }
+    EXPECT_EQ(readByTheFramework(written), first.values);
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, DocumentReading, ::testing::ValuesIn(documents),
                          [](const auto& c) { return std::string(c.param.label); });
+INSTANTIATE_TEST_SUITE_P(Documents, UsableDocument, ::testing::ValuesIn(usableDocuments()),
+                         [](const auto& c) { return std::string(c.param.label); });
+
+// The markup text a VALUE element gives, as older files hold it.
+TEST(SettingsDocument, AValueThatHoldsMarkupReadsAsThatMarkupOnOneLine)
+{
+    const std::string doc = "<PROPERTIES>\r\n  <VALUE name=\"m\">\r\n    <SOME a='1' b=\"x&#10;y\">\r\n"
+                            "      <B>text &amp; more</B>\r\n      <C/>\r\n    </SOME>\r\n  </VALUE>\r\n"
+                            "  <VALUE name=\"t\">a &lt; b</VALUE>\r\n</PROPERTIES>\r\n";
+    const auto read = readSettingsDocument(doc.data(), doc.size());
+    ASSERT_EQ(read.fault, "");
+    EXPECT_EQ(read.values,
+              (SettingsValues{{"m", "<SOME a=\"1\" b=\"x&#10;y\"><B>text &amp; more</B><C/></SOME>"},
+                              {"t", "a &lt; b"}}));
+}
 
 namespace
 {
@@ -185,7 +355,7 @@ TEST_P(PathVetting, TellsWhatLiesThere)
     ASSERT_TRUE(elsewhere.getParentDirectory().createDirectory());
     GetParam().make(settingsFile(), elsewhere);
 
-    const auto verdict = vetSettingsFile(settingsFile());
+    const auto verdict = readSettingsFile(settingsFile());
     EXPECT_EQ(verdict.kind, GetParam().kind);
     EXPECT_EQ(verdict.fault, GetParam().fault);
 }
@@ -219,7 +389,8 @@ juce::MemoryBlock contentOf(const juce::File& file)
 } // namespace
 
 // The same key set saved by the framework's properties file and by the store gives the same bytes, after
-// a first save and after a change to a loaded file.
+// a first save and after a change to a loaded file. A value that reads as markup, which the framework's
+// writer stores as an element, is stored as text, and the framework's reader reads it back the same.
 TEST_F(SettingsFolders, TheStoreSavesTheFrameworksBytes)
 {
     const std::pair<const char*, juce::var> values[] = {
@@ -231,9 +402,9 @@ TEST_F(SettingsFolders, TheStoreSavesTheFrameworksBytes)
         {"marks", "a & b < c > d \"q\" 'a' \t tab"},
         {"lines", "one\ntwo\r\nthree"},
         {"unicode", juce::String::fromUTF8("Gr\xC3\xBC\xC3\x9F\x65 \xE2\x9C\x93 \xF0\x9F\x8E\xA7")},
-        {"markup", "<SOME a=\"1\"><B>text &amp; more</B><C/></SOME>"},
         {"notMarkup", "<a><b></a>"},
     };
+    const juce::String markup = "<SOME a=\"1\"><B>text &amp; more</B>\n<C/></SOME>";
 
     auto frameworkOptions = makeSettingsOptions();
     frameworkOptions.folderName = root.getChildFile("framework").getFullPathName();
@@ -262,6 +433,13 @@ TEST_F(SettingsFolders, TheStoreSavesTheFrameworksBytes)
     }
     EXPECT_TRUE(contentOf(settingsFile()) == contentOf(frameworkFile))
         << settingsFile().loadFileAsString() << frameworkFile.loadFileAsString();
+
+    {
+        Store store;
+        store.settings().setValue("markup", markup);
+    }
+    EXPECT_EQ(storedValues()["markup"], markup);
+    EXPECT_EQ(storedValues().size(), (int) std::size(values) + 1);
 }
 
 // An unusable file goes aside, replacing an older one kept there; with a folder in the way it stays where it
@@ -303,6 +481,102 @@ TEST_F(SettingsFolders, AnUnusableFileIsKeptAsideOrLeftAloneButNeverOverwritten)
     }
     EXPECT_TRUE(contentOf(settingsFile()) == notUtf8);
     EXPECT_EQ(folder().getNumberOfChildFiles(juce::File::findFilesAndDirectories), 2);
+}
+
+namespace
+{
+struct ModeCase
+{
+    const char* label;
+    mode_t mode;
+    bool throughALink;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+struct SettingsModes : SettingsFolders, ::testing::WithParamInterface<ModeCase>
+{
+};
+
+mode_t modeOf(const juce::File& file)
+{
+    struct stat st
+    {
+    };
+    EXPECT_EQ(::stat(file.getFullPathName().toRawUTF8(), &st), 0);
+    return st.st_mode & 07777;
+}
+} // namespace
+
+// A save keeps the permission bits of the file it replaces, also when it replaces it through a link.
+TEST_P(SettingsModes, ASaveKeepsTheFilesPermissions)
+{
+    const auto& c = GetParam();
+    plant(settingsDocument({{"MonitoringHP", "1"}}));
+    auto target = settingsFile();
+    if (c.throughALink)
+    {
+        target = root.getChildFile("elsewhere.settings");
+        ASSERT_TRUE(settingsFile().moveFileTo(target));
+        ASSERT_EQ(
+            ::symlink(target.getFullPathName().toRawUTF8(), settingsFile().getFullPathName().toRawUTF8()), 0);
+    }
+    ASSERT_EQ(::chmod(target.getFullPathName().toRawUTF8(), c.mode), 0);
+
+    for (const double volume : {-10.0, -20.0})
+    {
+        Store store;
+        store.settings().setValue("MonitoringVol", volume);
+    }
+    EXPECT_EQ(modeOf(target), c.mode);
+    EXPECT_EQ(settingsFile().isSymbolicLink(), c.throughALink);
+    EXPECT_EQ(storedValues()["MonitoringVol"], "-20.0");
+    EXPECT_EQ(storedValues()["MonitoringHP"], "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SettingsModes,
+                         ::testing::Values(ModeCase{"OwnerOnly", 0600, false},
+                                           ModeCase{"OwnerOnlyThroughALink", 0600, true},
+                                           ModeCase{"GroupReadable", 0640, false}),
+                         [](const auto& c) { return std::string(c.param.label); });
+
+// A temporary file that a save killed before its rename left is removed at the next start; files that only
+// look like one stay.
+TEST_F(SettingsFolders, ATemporaryFileAKilledSaveLeftIsRemovedAtTheNextStart)
+{
+    plant(settingsDocument({{"MonitoringHP", "1"}}));
+    const juce::String leftovers[] = {"Pelk VOD Panel_temp5eadbeef.settings", "Pelk VOD Panel_temp0.settings",
+                                      "Pelk VOD Panel_tempffffffff.settings"};
+    const juce::String others[] = {"Pelk VOD Panel_temp5EADBEEF.settings",
+                                   "Pelk VOD Panel_temp05eadbee.settings",
+                                   "Pelk VOD Panel_temp123456789.settings",
+                                   "Pelk VOD Panel_temp.settings",
+                                   "Pelk VOD Panel_tempxyz.settings",
+                                   "Pelk VOD Panel_temp12.settings.old",
+                                   "Other_temp12.settings",
+                                   "notes.txt"};
+    for (const auto& name : leftovers)
+        ASSERT_TRUE(folder().getChildFile(name).replaceWithText("<PROPERTIES><VALUE name=\"x\" va"));
+    for (const auto& name : others)
+        ASSERT_TRUE(folder().getChildFile(name).replaceWithText("kept"));
+    // A folder and a link by the temporary name are not files a save left.
+    ASSERT_TRUE(folder().getChildFile("Pelk VOD Panel_temp1.settings").createDirectory());
+    ASSERT_EQ(::symlink("notes.txt",
+                        folder().getChildFile("Pelk VOD Panel_temp2.settings").getFullPathName().toRawUTF8()),
+              0);
+
+    Store store;
+    EXPECT_EQ(store.settings().getValue("MonitoringHP"), "1");
+    for (const auto& name : leftovers)
+        EXPECT_FALSE(folder().getChildFile(name).exists()) << name;
+    for (const auto& name : others)
+        EXPECT_EQ(folder().getChildFile(name).loadFileAsString(), "kept") << name;
+    EXPECT_TRUE(folder().getChildFile("Pelk VOD Panel_temp1.settings").isDirectory());
+    EXPECT_TRUE(folder().getChildFile("Pelk VOD Panel_temp2.settings").isSymbolicLink());
+    EXPECT_TRUE(store.lines.isEmpty());
 }
 
 namespace
@@ -377,22 +651,22 @@ TEST_P(SettingsSaveFailure, EachFailureIsReportedTheOldFileStaysWholeAndTheNextC
     const auto line = "Pelk VOD Panel: could not save the settings to \"" + settingsFile().getFullPathName() +
                       "\": " + reason;
 
+    // Each failed save, when its delay has passed, is one line; the changes stay pending.
     store.settings().setValue("MonitoringVol", -20.0);
-    pump(3400);
+    ASSERT_TRUE(pelktest::pumpUntil([&] { return store.lines.size() == 1; }));
     EXPECT_EQ(store.lines, juce::StringArray(line));
     EXPECT_TRUE(store.settings().needsToBeSaved());
 
     store.settings().setValue("MonitoringVol", -25.0);
-    pump(3400);
+    ASSERT_TRUE(pelktest::pumpUntil([&] { return store.lines.size() == 2; }));
     EXPECT_EQ(store.lines, juce::StringArray(line, line)) << "one line per failure";
     EXPECT_EQ(settingsFile().loadFileAsString(), original) << "the old file is whole";
     EXPECT_EQ(folder().findChildFiles(juce::File::findFiles, false, "*_temp*").size(), 0);
 
     unblock();
     store.settings().setValue("MonitoringRecord", false);
-    pump(3400);
+    ASSERT_TRUE(pelktest::pumpUntil([&] { return !store.settings().needsToBeSaved(); }));
     EXPECT_EQ(store.lines.size(), 2);
-    EXPECT_FALSE(store.settings().needsToBeSaved());
     const auto stored = storedValues();
     EXPECT_EQ(stored["MonitoringHP"], "1");
     EXPECT_EQ(stored["MonitoringVol"], "-25.0");

@@ -4,12 +4,12 @@
 // that land on the settings file (seen through inotify, so a burst is counted, not timed), and pumping
 // the message loop so the save timer can fire.
 
+#include "Scratch.h"
 #include "SettingsFile.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
-#include <cstdlib>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -70,27 +70,23 @@ private:
     int writes = 0;
 };
 
-// Gives the test its own HOME and XDG_CONFIG_HOME under a fresh temporary folder, removed afterwards.
+// Gives the test its own HOME and XDG_CONFIG_HOME in a scratch folder, both removed (and the variables put
+// back) at its end.
 struct SettingsFolders : ::testing::Test
 {
-    juce::File root;
-    juce::File home;
-    juce::File config;
+    pelktest::ScratchFolder scratch{"pelk-settings-test"};
+    pelktest::ScopedEnvironment environment;
+    juce::File root = scratch.path();
+    juce::File home = root.getChildFile("home");
+    juce::File config = root.getChildFile("config");
 
     void SetUp() override
     {
-        // Named after the process: tests run in parallel, each in its own process.
-        root = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                   .getNonexistentChildFile("pelk-settings-test-" + juce::String((int) getpid()), {}, false);
-        home = root.getChildFile("home");
-        config = root.getChildFile("config");
         ASSERT_TRUE(home.createDirectory());
         ASSERT_TRUE(config.createDirectory());
-        setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
-        setenv("XDG_CONFIG_HOME", config.getFullPathName().toRawUTF8(), 1);
+        environment.set("HOME", home.getFullPathName().toStdString());
+        environment.set("XDG_CONFIG_HOME", config.getFullPathName().toStdString());
     }
-
-    void TearDown() override { root.deleteRecursively(); }
 
     juce::File folder() const { return config.getChildFile("Pelk VOD Panel"); }
     juce::File settingsFile() const { return folder().getChildFile("Pelk VOD Panel.settings"); }

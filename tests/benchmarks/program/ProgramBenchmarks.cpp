@@ -1,8 +1,10 @@
 // The program against a bare JUCE DocumentWindow of the same size, side by side on private Xvfb displays:
 // time from start to the window mapped (with the machine's own fonts, and with about 2,000 font files in
-// the private HOME's ~/.fonts), CPU use while idle for 10 s, and resident memory once shown.
+// the private HOME's ~/.fonts; with the program's own settings file and with the largest one it accepts),
+// CPU use while idle for 10 s, and resident memory once shown.
 // Run with the benchmark tree: build/bin/program_benchmarks
 
+#include "SettingsDocument.h"
 #include "support/ProgramHarness.h"
 
 #include <X11/Xlib.h>
@@ -97,6 +99,22 @@ struct MapWatcher
     Display* x;
 };
 
+// Starts the program or the bare window and takes the time until its window is mapped as the iteration's
+// time; the process, or null (the benchmark skipped) when no window came.
+Process* timedStart(benchmark::State& state, Harness& h, int which)
+{
+    MapWatcher watcher(h.display());
+    const auto begin = Clock::now();
+    auto& p = start(h, which);
+    if (!watcher.waitForMap(Milliseconds(10000)))
+    {
+        state.SkipWithError("no window");
+        return nullptr;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - begin).count());
+    return &p;
+}
+
 double cpuSeconds(int pid)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -133,20 +151,80 @@ void BM_StartToWindowShown(benchmark::State& state)
         state.counters["font_links"] = linkManyFonts(h.file("home"), 2000);
     for (auto _ : state)
     {
-        MapWatcher watcher(h.display());
-        const auto begin = Clock::now();
-        auto& p = start(h, (int) state.range(0));
-        if (!watcher.waitForMap(Milliseconds(10000)))
-        {
-            state.SkipWithError("no window");
+        auto* p = timedStart(state, h, (int) state.range(0));
+        if (p == nullptr)
             break;
-        }
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - begin).count());
-        p.terminate(SIGTERM);
-        p.waitExit();
+        p->terminate(SIGTERM);
+        p->waitExit();
     }
     // Links only: the machine's fonts stay.
     fontFolder.deleteRecursively(false);
+}
+
+// The largest settings file the program accepts: `bytes` in all, `keys` keys holding `textBytes` of names
+// and values (or what fits), the values written as "&quot;" (six bytes for each one decoded), and a comment
+// filling the rest.
+juce::String largestSettingsFile(std::size_t bytes, int keys, std::size_t textBytes)
+{
+    juce::String head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<PROPERTIES>";
+    const juce::String tail = "\r\n</PROPERTIES>\r\n", padOpen = "<!--", padClose = "-->";
+    const auto overhead = [](int i)
+    { return juce::String("\r\n  <VALUE name=\"k") + juce::String(i) + "\" val=\"\"/>"; };
+    std::size_t fixed = (std::size_t)(head.length() + tail.length() + padOpen.length() + padClose.length());
+    std::size_t names = 0;
+    for (int i = 0; i < keys; ++i)
+    {
+        fixed += (std::size_t) overhead(i).length();
+        names += (std::size_t) juce::String(i).length() + 1;
+    }
+    const auto perValue =
+        std::min((textBytes - names) / (std::size_t) keys, (bytes - fixed) / (std::size_t) keys / 6);
+    juce::MemoryOutputStream out;
+    out << head;
+    for (int i = 0; i < keys; ++i)
+        out << "\r\n  <VALUE name=\"k" << i << "\" val=\""
+            << juce::String::repeatedString("&quot;", (int) perValue) << "\"/>";
+    out << tail << padOpen;
+    while (out.getDataSize() + (std::size_t) padClose.length() < bytes)
+        out << " ";
+    out << padClose;
+    return out.toString();
+}
+
+// Start to window mapped with the program's own settings file (0) or the largest accepted one (1).
+void BM_StartWithSettingsFile(benchmark::State& state)
+{
+    Harness h({false, "plugged"});
+    const auto file = h.settingsFile();
+    file.getParentDirectory().createDirectory();
+    // The program's limits, unless the environment names others (to measure a build with other limits).
+    const SettingsLimits limits;
+    const auto bytes = (std::size_t) juce::SystemStats::getEnvironmentVariable(
+                           "PELK_BENCH_SETTINGS_BYTES", juce::String((juce::int64) limits.maxBytes))
+                           .getLargeIntValue();
+    const auto keys =
+        juce::SystemStats::getEnvironmentVariable("PELK_BENCH_SETTINGS_KEYS", juce::String(limits.maxKeys))
+            .getIntValue();
+    const auto text = state.range(0) == 0
+                          ? juce::String("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<PROPERTIES>\r\n"
+                                         "  <VALUE name=\"WindowPosition\" val=\"300 200 316 486\"/>\r\n"
+                                         "  <VALUE name=\"MonitoringHP\" val=\"1\"/>\r\n</PROPERTIES>\r\n")
+                          : largestSettingsFile(bytes, keys, limits.maxTextBytes);
+    state.counters["file_bytes"] = (double) text.getNumBytesAsUTF8();
+    for (auto _ : state)
+    {
+        file.replaceWithData(text.toRawUTF8(), text.getNumBytesAsUTF8());
+        auto* p = timedStart(state, h, panel);
+        if (p == nullptr)
+            break;
+        p->terminate(SIGTERM);
+        p->waitExit();
+        if (p->stderrText().find("unusable") != std::string::npos)
+        {
+            state.SkipWithError("the file was not accepted");
+            break;
+        }
+    }
 }
 
 void BM_IdleCpuOver10s(benchmark::State& state)
@@ -196,6 +274,13 @@ void BM_ResidentMemory(benchmark::State& state)
 BENCHMARK(BM_StartToWindowShown)
     ->ArgsProduct({{panel, bare}, {0, 1}})
     ->ArgNames({"bare", "manyfonts"})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK(BM_StartWithSettingsFile)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("largest")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);

@@ -4,7 +4,7 @@
 // CPU use while idle for 10 s, and resident memory once shown.
 // Run with the benchmark tree: build/bin/program_benchmarks
 
-#include "SettingsDocument.h"
+#include "LargestSettingsFile.h"
 #include "support/ProgramHarness.h"
 
 #include <X11/Xlib.h>
@@ -161,36 +161,6 @@ void BM_StartToWindowShown(benchmark::State& state)
     fontFolder.deleteRecursively(false);
 }
 
-// The largest settings file the program accepts: `bytes` in all, `keys` keys holding `textBytes` of names
-// and values (or what fits), the values written as "&quot;" (six bytes for each one decoded), and a comment
-// filling the rest.
-juce::String largestSettingsFile(std::size_t bytes, int keys, std::size_t textBytes)
-{
-    juce::String head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<PROPERTIES>";
-    const juce::String tail = "\r\n</PROPERTIES>\r\n", padOpen = "<!--", padClose = "-->";
-    const auto overhead = [](int i)
-    { return juce::String("\r\n  <VALUE name=\"k") + juce::String(i) + "\" val=\"\"/>"; };
-    std::size_t fixed = (std::size_t)(head.length() + tail.length() + padOpen.length() + padClose.length());
-    std::size_t names = 0;
-    for (int i = 0; i < keys; ++i)
-    {
-        fixed += (std::size_t) overhead(i).length();
-        names += (std::size_t) juce::String(i).length() + 1;
-    }
-    const auto perValue =
-        std::min((textBytes - names) / (std::size_t) keys, (bytes - fixed) / (std::size_t) keys / 6);
-    juce::MemoryOutputStream out;
-    out << head;
-    for (int i = 0; i < keys; ++i)
-        out << "\r\n  <VALUE name=\"k" << i << "\" val=\""
-            << juce::String::repeatedString("&quot;", (int) perValue) << "\"/>";
-    out << tail << padOpen;
-    while (out.getDataSize() + (std::size_t) padClose.length() < bytes)
-        out << " ";
-    out << padClose;
-    return out.toString();
-}
-
 // Start to window mapped with the program's own settings file (0) or the largest accepted one (1).
 void BM_StartWithSettingsFile(benchmark::State& state)
 {
@@ -206,14 +176,15 @@ void BM_StartWithSettingsFile(benchmark::State& state)
         juce::SystemStats::getEnvironmentVariable("PELK_BENCH_SETTINGS_KEYS", juce::String(limits.maxKeys))
             .getIntValue();
     const auto text = state.range(0) == 0
-                          ? juce::String("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<PROPERTIES>\r\n"
-                                         "  <VALUE name=\"WindowPosition\" val=\"300 200 316 486\"/>\r\n"
-                                         "  <VALUE name=\"MonitoringHP\" val=\"1\"/>\r\n</PROPERTIES>\r\n")
-                          : largestSettingsFile(bytes, keys, limits.maxTextBytes);
-    state.counters["file_bytes"] = (double) text.getNumBytesAsUTF8();
+                          ? std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n"
+                                        "<PROPERTIES>\r\n  <VALUE name=\"WindowPosition\" "
+                                        "val=\"300 200 316 486\"/>\r\n  <VALUE "
+                                        "name=\"MonitoringHP\" val=\"1\"/>\r\n</PROPERTIES>\r\n")
+                          : pelkbench::largestSettingsFile(bytes, keys);
+    state.counters["file_bytes"] = (double) text.size();
     for (auto _ : state)
     {
-        file.replaceWithData(text.toRawUTF8(), text.getNumBytesAsUTF8());
+        file.replaceWithData(text.data(), text.size());
         auto* p = timedStart(state, h, panel);
         if (p == nullptr)
             break;

@@ -231,10 +231,7 @@ juce::String keepAside(const juce::File& file, const juce::File& aside)
 
     return errnoText(error);
 }
-} // namespace
 
-namespace
-{
 SettingsFileVerdict unusable(const juce::String& fault)
 {
     return {SettingsFileVerdict::Kind::unusable, fault, {}};

@@ -403,6 +403,9 @@ TEST_F(SettingsFolders, TheStoreSavesTheFrameworksBytes)
         {"lines", "one\ntwo\r\nthree"},
         {"unicode", juce::String::fromUTF8("Gr\xC3\xBC\xC3\x9F\x65 \xE2\x9C\x93 \xF0\x9F\x8E\xA7")},
         {"notMarkup", "<a><b></a>"},
+        {"a name long enough that the writer puts its value on a line of its own", "wrapped"},
+        {"a name one byte short of wrapping its line: 52 bytes", "x"},
+        {"a name just long enough to wrap its line: 53 bytes...", "y"},
     };
     const juce::String markup = "<SOME a=\"1\"><B>text &amp; more</B>\n<C/></SOME>";
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 
 using namespace settingstest;
@@ -443,6 +444,41 @@ TEST_F(SettingsFolders, TheStoreSavesTheFrameworksBytes)
     }
     EXPECT_EQ(storedValues()["markup"], markup);
     EXPECT_EQ(storedValues().size(), (int) std::size(values) + 1);
+}
+
+// At start the settings path is opened once, and what is read from it there is all the settings hold: no
+// second reader opens it by name.
+TEST_F(SettingsFolders, TheFileIsOpenedOnceAndItsValuesComeFromThatRead)
+{
+    plant(settingsDocument({{"MonitoringHP", "1"}, {"foreign", "kept"}}));
+    struct Watcher
+    {
+        int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ~Watcher()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } opened;
+    const int watcher = opened.fd;
+    ASSERT_GE(watcher, 0);
+    ASSERT_GE(inotify_add_watch(watcher, folder().getFullPathName().toRawUTF8(), IN_OPEN), 0);
+
+    Store store;
+    EXPECT_EQ(store.settings().getValue("MonitoringHP"), "1");
+    EXPECT_EQ(store.settings().getValue("foreign"), "kept");
+
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = ::read(watcher, buffer, sizeof(buffer))) > 0;)
+        for (ssize_t at = 0; at < got;)
+        {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0 && settingsFile().getFileName() == event->name)
+                ++opens;
+            at += (ssize_t) (sizeof(inotify_event) + event->len);
+        }
+    EXPECT_EQ(opens, 1);
 }
 
 // An unusable file goes aside, replacing an older one kept there; with a folder in the way it stays where it

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (written.size() > limits.maxBytes || !again.fault.empty() || again.values != first.values ||
         writeSettingsDocument(again.values) != written)
     {
-        std::fprintf(stderr, "round trip failed (%s): %zu bytes written\n", again.fault.c_str(), written.size());
+        std::fprintf(stderr, "round trip failed (%s): %zu bytes written\n", again.fault.c_str(),
+                     written.size());
         std::abort();
     }
     return 0;

@@ -6,6 +6,7 @@
 #include "BinaryData.h"
 #include "MainComponent.h"
 #include "PanelSize.h"
+#include "Rescale.h"
 
 #include <cstdio>
 #include <future>
@@ -76,7 +77,7 @@ void MainComponent::resized()
             const auto& background = decodedArt.backgroundImage;
             const auto& faces = decodedArt.faceImage;
             const auto rescale = [w, artHeight](const juce::Image& source)
-            { return source.rescaled(w, artHeight, juce::Graphics::highResamplingQuality); };
+            { return rescaledPicture(source, w, artHeight); };
 
             // Away from the art's own size the two pictures are resampled at the same time: each rescale
             // only reads its source and draws into an image of its own. At the art's size the rescale

@@ -1,6 +1,7 @@
 #include "PatchGridLoopbackDialog.h"
 
 #include "BinaryData.h"
+#include "Rescale.h"
 
 LoopBackConnectionPath::LoopBackConnectionPath(juce::Point<float> start, juce::Point<float> end)
     : curveColour(juce::Colours::green), startPoint(start), endPoint(end)
@@ -133,12 +134,12 @@ void PatchGridLoopbackDialog::resized()
     if (width <= 0 || height <= 0)
         return;
 
-    buttonFaceImage = decode(litPicture).rescaled(width, height, juce::Graphics::highResamplingQuality);
+    buttonFaceImage = rescaledPicture(decode(litPicture), width, height);
 
     // The small picture looks soft when blown up by more than 1.3; the large one takes over from there.
     const auto small = decode(smallPicture);
     const auto source = width > 1.3 * small.getWidth() ? decode(largePicture) : small;
-    backgroundImage = source.rescaled(width, height, juce::Graphics::highResamplingQuality);
+    backgroundImage = rescaledPicture(source, width, height);
 
     loopbackOffButton.setBounds(scaledRectangle(offButtonFractions, width, height));
     loopbackOnButton.setBounds(scaledRectangle(onButtonFractions, width, height));

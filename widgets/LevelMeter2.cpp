@@ -1,5 +1,7 @@
 #include "LevelMeter2.h"
 
+#include "Rescale.h"
+
 #include <cmath>
 
 namespace
@@ -66,7 +68,7 @@ void LevelMeter2::resized()
         if (!source.isValid() || getWidth() < 1 || getHeight() < 1)
             return juce::Image();
 
-        return source.rescaled(getWidth(), getHeight(), juce::Graphics::highResamplingQuality);
+        return rescaledPicture(source, getWidth(), getHeight());
     };
 
     meterOnScaled = rescaledToMeter(meterOnSource);

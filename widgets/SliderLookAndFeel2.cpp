@@ -1,5 +1,7 @@
 #include "SliderLookAndFeel2.h"
 
+#include "Rescale.h"
+
 namespace
 {
 constexpr int normalRole = 0;
@@ -19,14 +21,13 @@ void OrvSliderLookAndFeel2::resizeKnobImages(double width, double height)
     if (w < 1 || h < 1)
         return;
 
-    const auto quality = juce::Graphics::highResamplingQuality;
-    currentThumb = thumbSources[normalRole][resolution].rescaled(w, h, quality);
-    unlinkedThumb = thumbSources[unlinkedRole][resolution].rescaled(w, h, quality);
-    linkedThumb = thumbSources[linkedRole][resolution].rescaled(w, h, quality);
+    currentThumb = rescaledPicture(thumbSources[normalRole][resolution], w, h);
+    unlinkedThumb = rescaledPicture(thumbSources[unlinkedRole][resolution], w, h);
+    linkedThumb = rescaledPicture(thumbSources[linkedRole][resolution], w, h);
 
     if (centreMark && linkedThumb.isValid())
     {
-        // At the source's own size rescaled() hands back the source itself, which must stay unmarked.
+        // At the source's own size rescaledPicture() hands back the source itself, which must stay unmarked.
         linkedThumb.duplicateIfShared();
 
         const float W = (float) linkedThumb.getWidth();

@@ -37,8 +37,8 @@ TEST(ProgramFont, APreferredFamilyInHomeFontsIsTheFrameworksOwnPick)
     const auto narrowed = h.file("shots/narrowed.png");
     const auto frameworks = h.file("shots/frameworks-own-search.png");
     const auto dejaVuOnly = h.file("shots/dejavu-folder-only.png");
-    ASSERT_NO_FATAL_FAILURE(picture(h, {}, narrowed));
     ASSERT_NO_FATAL_FAILURE(picture(h, {{"JUCE_FONT_PATH", ""}}, frameworks));
+    ASSERT_NO_FATAL_FAILURE(picture(h, {}, narrowed));
     // What the picture would be with the DejaVu folder alone, so the comparison above can see a typeface.
     ASSERT_NO_FATAL_FAILURE(picture(h, {{"JUCE_FONT_PATH", "/usr/share/fonts/truetype/dejavu"}}, dejaVuOnly));
 

@@ -3,6 +3,8 @@
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
 
+#include <juce_core/juce_core.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -305,7 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
         AudioSettingsCase{"StandIn", "<recorder> \"audio settings\"", "Call Audio MIDI Setup: OK\n", true},
         AudioSettingsCase{"ExitsAtOnce", "true", "Call Audio MIDI Setup: OK\n", false},
         AudioSettingsCase{"Missing", "/nonexistent/tool", "Call Audio MIDI Setup: not OK\n", false},
-        AudioSettingsCase{"Directory", "/tmp", "Call Audio MIDI Setup: not OK\n", false},
+        AudioSettingsCase{"Directory", "/", "Call Audio MIDI Setup: not OK\n", false},
         AudioSettingsCase{"Empty", "", "Call Audio MIDI Setup: not OK\n", false}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 } // namespace

@@ -27,9 +27,12 @@ public:
     {
         std::fflush(stderr);
         saved = dup(STDERR_FILENO);
-        char path[] = "/tmp/pelk-device-bench-XXXXXX";
-        const int file = mkstemp(path);
-        unlink(path);
+        auto path = juce::File::getSpecialLocation(juce::File::tempDirectory)
+                        .getChildFile("pelk-device-bench-XXXXXX")
+                        .getFullPathName()
+                        .toStdString();
+        const int file = mkstemp(path.data());
+        unlink(path.c_str());
         dup2(file, STDERR_FILENO);
         close(file);
     }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -149,6 +150,24 @@ void Process::terminate(int signalNumber)
         ::kill(child, signalNumber);
 }
 
+// A suite run that checks what it leaves behind (.ci/run) names in PELK_TEST_DISPLAYS a file for the X
+// servers it starts: one line "<display number> <process id>" each.
+namespace
+{
+void recordDisplay(const std::string& number, int pid)
+{
+    const char* record = std::getenv("PELK_TEST_DISPLAYS");
+    if (record == nullptr || *record == 0 || number.empty())
+        return;
+    const int fd = ::open(record, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    const auto line = number + " " + std::to_string(pid) + "\n";
+    [[maybe_unused]] const auto written = ::write(fd, line.data(), line.size());
+    ::close(fd);
+}
+} // namespace
+
 //==============================================================================
 Harness::Harness(Options o) : options(o), root(scratch.path())
 {
@@ -164,6 +183,7 @@ Harness::Harness(Options o) : options(o), root(scratch.path())
         std::map<std::string, std::string>{{"PATH", "/usr/bin:/bin"}});
     waitUntil([this] { return xserver->stdoutText().find('\n') != std::string::npos; });
     displayName = ":" + juce::String(xserver->stdoutText()).trim().toStdString();
+    recordDisplay(displayName.substr(1), xserver->pid());
 
     if (options.windowManager)
     {
@@ -209,6 +229,9 @@ std::map<std::string, std::string> Harness::environment() const
         {"PELK_SIM_JOURNAL", root.getChildFile("journal").getFullPathName().toStdString()},
         {"LANG", "C.UTF-8"}};
 
+    // The run's temporary folder, so that what the program and the tools make there stays in it.
+    if (const char* tmp = std::getenv("TMPDIR"))
+        env["TMPDIR"] = tmp;
     // A sanitizer build of the program reports with the suite's own settings and suppressions.
     for (const auto* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"})
         if (const char* value = std::getenv(name))

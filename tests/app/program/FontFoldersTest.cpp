@@ -104,6 +104,28 @@ TEST_P(FontFolders, NarrowToTheFoldersOfTheFacesTheFrameworkTakes)
     EXPECT_EQ(sortedFolders(*value), sortedFolders(folders.joinIntoString(";")));
 }
 
+// The machine's own fonts.conf (with what it includes), and Liberation Sans in the private HOME's ~/.fonts:
+// the folder it is in is the narrowed value, whatever the machine has installed besides.
+TEST_F(FontFolders, TheMachinesFontsConfFindsAFamilyInHomeFonts)
+{
+    env.set("XDG_CACHE_HOME", scratch.child("cache").getFullPathName().toStdString());
+    for (const auto* earlier : {"Verdana", "Bitstream Vera Sans", "Luxi Sans"})
+    {
+        juce::ChildProcess list;
+        ASSERT_TRUE(list.start(juce::StringArray{"fc-list", "-q", earlier}, 0));
+        list.waitForProcessToFinish(10000);
+        if (list.getExitCode() == 0)
+            GTEST_SKIP() << "the machine has " << earlier << ", which the framework prefers";
+    }
+    const auto font = scratch.child("home/.fonts/liberation/LiberationSans-Regular.ttf");
+    font.getParentDirectory().createDirectory();
+    ASSERT_TRUE(source(liberation).copyFileTo(font));
+
+    const auto value = pelk::program::narrowedFontPath(nullptr, juce::File("/etc/fonts/fonts.conf"));
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(*value, font.getParentDirectory().getFullPathName());
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, FontFolders,
     ::testing::Values(

@@ -151,7 +151,9 @@ void Process::terminate(int signalNumber)
 }
 
 // A suite run that checks what it leaves behind (.ci/run) names in PELK_TEST_DISPLAYS a file for the X
-// servers it starts: one line "<display number> <process id>" each.
+// servers it starts: one line "<display number> <process id> <process start time> <socket inode>" each,
+// so that the check counts the server, lock file and socket of this one and never those of a later server
+// on the same display number.
 namespace
 {
 void recordDisplay(const std::string& number, int pid)
@@ -159,10 +161,20 @@ void recordDisplay(const std::string& number, int pid)
     const char* record = std::getenv("PELK_TEST_DISPLAYS");
     if (record == nullptr || *record == 0 || number.empty())
         return;
+    // The start time is field 22 of /proc/<pid>/stat, the 20th after the parenthesised command name.
+    std::string start = "0";
+    const auto procStat = juce::File("/proc/" + juce::String(pid) + "/stat").loadFileAsString();
+    const auto fields =
+        juce::StringArray::fromTokens(procStat.fromLastOccurrenceOf(")", false, false), " ", "");
+    if (fields.size() > 19)
+        start = fields[19].toStdString();
+    struct stat info;
+    const auto inode = ::stat(("/tmp/.X11-unix/X" + number).c_str(), &info) == 0 ? info.st_ino : 0;
+
     const int fd = ::open(record, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
-    const auto line = number + " " + std::to_string(pid) + "\n";
+    const auto line = number + " " + std::to_string(pid) + " " + start + " " + std::to_string(inode) + "\n";
     [[maybe_unused]] const auto written = ::write(fd, line.data(), line.size());
     ::close(fd);
 }

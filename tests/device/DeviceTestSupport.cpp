@@ -3,8 +3,6 @@
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
 
-#include <juce_core/juce_core.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

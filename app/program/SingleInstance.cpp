@@ -7,11 +7,13 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -29,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 int msLeft(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Rounded up, so that a wait never ends before its deadline.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? (int) left : 0;
 }
 
@@ -112,13 +115,19 @@ juce::String secondsText(int ms)
     return (ms % 1000 == 0 ? juce::String(ms / 1000) : juce::String(ms / 1000.0, 1)) + " s";
 }
 
-bool peerIsThisUser(int fd)
+// The user id of the process at the other end of a connected socket, or nothing.
+std::optional<uid_t> peerUser(int fd)
 {
     ucred cred{};
     socklen_t len = sizeof(cred);
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0)
-        return false;
-    return cred.uid == ::geteuid();
+        return std::nullopt;
+    return cred.uid;
+}
+
+bool peerIsThisUser(int fd)
+{
+    return peerUser(fd) == ::geteuid();
 }
 
 bool fillAddress(sockaddr_un& address, const std::string& path)
@@ -281,12 +290,13 @@ SingleInstance::Claim SingleInstance::lockOrHandOver(int lock, const std::string
 {
     // The running instance binds its socket right after taking the lock, and lets the lock go a little
     // after it stops taking command lines: until the deadline, each round tries the lock, then the
-    // hand-over. An instance found ending (possibly only after a long wait for its answer) gets a
-    // fresh round of tries to go, within an overall bound.
+    // hand-over. An instance found ending gets a fresh round of tries to go, and an instance whose queue
+    // of launches is full is retried: it is running and takes them in turn. Everything, from the first try
+    // to the answer, ends by one bound, answerWaitMs after the start.
     const auto tryWait = std::chrono::milliseconds(limits.senderWaitMs);
     const auto start = Clock::now();
-    const auto latest = start + tryWait + std::chrono::milliseconds(limits.answerWaitMs);
-    auto deadline = start + tryWait;
+    const auto latest = start + std::chrono::milliseconds(limits.answerWaitMs);
+    auto deadline = std::min(start + tryWait, latest);
     for (;;)
     {
         const int lockError = tryLock(lock);
@@ -295,18 +305,22 @@ SingleInstance::Claim SingleInstance::lockOrHandOver(int lock, const std::string
         if (lockError != EWOULDBLOCK)
             return Claim::unusable;
 
-        const auto handOver = handOverOnce(text, deadline);
+        const auto handOver = handOverOnce(text, latest);
         if (handOver == HandOver::ending)
             deadline = std::min(std::max(deadline, Clock::now() + tryWait), latest);
 
         // What went wrong when the command line did not go over, or nothing while there is time to retry.
-        const bool late = Clock::now() >= deadline;
+        const auto now = Clock::now();
+        const bool late = now >= deadline;
         juce::String failure;
         if (handOver == HandOver::unanswered)
             failure =
                 "another instance is running but did not answer within " + secondsText(limits.answerWaitMs);
         else if (handOver == HandOver::refused)
             failure = "another instance is running but refused the command line";
+        else if (handOver == HandOver::busy && now >= latest)
+            failure = "another instance is running but took no further launch within " +
+                      secondsText(limits.answerWaitMs);
         else if (handOver == HandOver::ending && late)
             failure = "another instance is ending but has not ended yet";
         else if (handOver == HandOver::unreachable || (handOver == HandOver::notListening && late))
@@ -318,7 +332,7 @@ SingleInstance::Claim SingleInstance::lockOrHandOver(int lock, const std::string
                 notes.add("Pelk VOD Panel: " + failure + "; the command line was not handed over");
             return Claim::handedOver;
         }
-        ::usleep(20 * 1000);
+        std::this_thread::sleep_until(std::min(now + std::chrono::milliseconds(20), latest));
     }
 }
 
@@ -341,7 +355,7 @@ bool SingleInstance::bindSocket()
 
     // Bound, the socket has its file: a socket that cannot take launches takes its file with it, so none
     // is left where nothing listens.
-    if (::fchmodat(dirFd, socketName, 0600, 0) != 0 || ::listen(listening.get(), 8) != 0 ||
+    if (::fchmodat(dirFd, socketName, 0600, 0) != 0 || ::listen(listening.get(), SOMAXCONN) != 0 ||
         ::pipe2(wakePipe, O_CLOEXEC) != 0)
     {
         ::unlinkat(dirFd, socketName, 0);
@@ -353,7 +367,7 @@ bool SingleInstance::bindSocket()
 }
 
 SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
-                                                      Clock::time_point connectDeadline)
+                                                      Clock::time_point answerDeadline)
 {
     sockaddr_un address;
     if (!fillAddress(address, socketAddress))
@@ -364,18 +378,20 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
         return HandOver::unreachable;
     const int fd = connection.get();
 
-    int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    if (r != 0 && errno == EAGAIN && waitFor(fd, POLLOUT, connectDeadline))
-    {
-        int error = 0;
-        socklen_t len = sizeof(error);
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
-        r = error == 0 ? 0 : -1;
-    }
-
+    // A Unix socket connects at once or not at all: EAGAIN means the instance's queue of launches is full
+    // (it is busy, and the socket stays unconnected), any other error that nothing listens there.
+    int r;
+    do
+        r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    while (r != 0 && errno == EINTR);
     if (r != 0)
+        return errno == EAGAIN ? HandOver::busy : HandOver::notListening;
+
+    // Truly connected: a peer of another user is someone else's instance.
+    const auto peer = peerUser(fd);
+    if (!peer.has_value())
         return HandOver::notListening;
-    if (!peerIsThisUser(fd))
+    if (*peer != ::geteuid())
         return HandOver::refused;
 
     char header[8];
@@ -385,7 +401,6 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
         header[4 + i] = (char) ((n >> (8 * i)) & 0xff);
 
     // Connected: the running instance answers once it accepts, which may be only after its start-up.
-    const auto answerDeadline = Clock::now() + std::chrono::milliseconds(limits.answerWaitMs);
     char reply[sizeof(answer)];
     size_t got = 0;
     bool answered = writeAll(fd, header, sizeof(header), answerDeadline) &&

@@ -33,8 +33,9 @@ public:
     {
         size_t maxMessageBytes = 64 * 1024;
         int senderWaitMs = 3000; // how long a second launch keeps trying to take the lock or to connect
-        // How long a second launch that has handed its command line over waits for the answer. The running
-        // instance answers once its start-up is over, which may take several seconds (the plug search).
+        // The bound of a second launch's whole wait, from its first try to the running instance's answer.
+        // The instance answers once its start-up is over, which may take several seconds (the plug
+        // search); while its queue of launches is full, the launch retries within this bound.
         int answerWaitMs = 10000;
         int receiverWaitMs = 1000; // how long the running instance waits for one sender's message
     };
@@ -90,12 +91,14 @@ private:
     {
         taken,        // the running instance took the command line
         notListening, // nothing accepts connections on the socket: try the lock again
+        busy,         // the instance's queue of launches is full: try again
         ending,       // the instance answered that it is ending, or closed without an answer: it is going
-        unanswered,   // no answer within answerWaitMs: the command line was withdrawn
+        unanswered,   // no answer by the deadline: the command line was withdrawn
         refused,      // the running instance belongs to someone else, or answered nonsense
         unreachable   // no socket address for the folder
     };
-    HandOver handOverOnce(const std::string& text, Clock::time_point connectDeadline);
+    // One connection: the command line goes over and the answer is awaited until answerDeadline.
+    HandOver handOverOnce(const std::string& text, Clock::time_point answerDeadline);
     void listenLoop();
     void serveOne(int connection);
 

@@ -3,6 +3,7 @@
 
 #include "support/ProgramHarness.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -287,6 +288,42 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, LaunchDuringSlowStart,
                          ::testing::Values(LaterLaunch{"NoArguments", "", false, false},
                                            LaterLaunch{"Shutdown", "/shutdown", true, false}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// A crowd of launches while the instance is still starting (a desktop's burst, a script): every one is
+// taken and carried out once the instance is up, each ends quietly, and the instance runs on.
+TEST(ProgramSecondLaunch, ACrowdOfLaunchesDuringASlowStartIsCarriedOutWhole)
+{
+    constexpr int crowd = 32;
+    Harness h({true, "absent"});
+    const auto setup = h.file("setup");
+    setup.replaceWithText("plug audio-at=never\n", false, false, "\n");
+    auto& first = h.launch({}, {{"PELK_SIM_SETUP", setup.getFullPathName().toStdString()}});
+    ASSERT_TRUE(waitUntil([&] { return h.file("runtime/Pelk VOD Panel/Pelk VOD Panel.sock").exists(); }));
+
+    std::vector<Process*> launches;
+    for (int i = 0; i < crowd; ++i)
+        launches.push_back(&h.launch({"/defaults"}));
+    ASSERT_EQ(first.stderrText().find("POS: Korr: "), std::string::npos) << "the start-up was over already";
+
+    for (auto* launch : launches)
+    {
+        EXPECT_EQ(launch->waitExit(), 0) << launch->stderrText();
+        EXPECT_EQ(launch->stderrText(), "");
+    }
+
+    // Each "/defaults" sends the factory monitoring states to the interface once: headphone monitoring
+    // off (command 7) and record monitoring on (command 5). The start-up itself sends neither.
+    const auto carriedOut = [&]
+    { return std::min(countOf(h.journal(), "command 5\n"), countOf(h.journal(), "command 7\n")); };
+    EXPECT_TRUE(waitUntil([&] { return carriedOut() >= crowd; })) << h.journal();
+    ASSERT_TRUE(h.waitForMark());
+    EXPECT_EQ(countOf(h.journal(), "command 5\n"), crowd) << h.journal();
+    EXPECT_EQ(countOf(h.journal(), "command 7\n"), crowd) << h.journal();
+    EXPECT_TRUE(first.running());
+    EXPECT_TRUE(h.waitForWindow().has_value());
+    first.terminate(SIGTERM);
+    EXPECT_EQ(first.waitExit(), 0);
+}
 
 TEST(ProgramSecondLaunch, TwoLaunchesAtTheSameMomentShowOneWindow)
 {

@@ -15,9 +15,11 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -38,6 +40,30 @@ SingleInstance::Limits quickLimits()
     l.receiverWaitMs = 300;
     return l;
 }
+
+// A launch on a thread of its own, seen from outside while it waits.
+class LaunchOnAThread
+{
+public:
+    LaunchOnAThread(SingleInstance& launch, const juce::String& commandLine)
+        : role(std::async(std::launch::async,
+                          [this, &launch, commandLine]
+                          {
+                              thread = pelktest::currentThreadId();
+                              return launch.claim(commandLine);
+                          }))
+    {
+    }
+
+    bool ended() const { return role.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
+    bool blockedInPoll() const { return thread != 0 && pelktest::blockedInPoll(thread); }
+    bool blockedInSleep() const { return thread != 0 && pelktest::blockedInSleep(thread); }
+    Role get() { return role.get(); }
+
+private:
+    std::atomic<pid_t> thread{0};
+    std::future<Role> role;
+};
 
 class SingleInstanceTest : public ::testing::Test
 {
@@ -219,16 +245,10 @@ TEST_P(LaunchDuringStartUp, IsTakenOnceOrTruthfullyNotTaken)
     ASSERT_EQ(first.claim(""), Role::first);
 
     SingleInstance second({folder}, limits);
-    std::atomic<pid_t> launchThread{0};
     const auto launchStart = std::chrono::steady_clock::now();
-    auto launch = std::async(std::launch::async,
-                             [&second, &launchThread]
-                             {
-                                 launchThread = pelktest::currentThreadId();
-                                 return second.claim("/shutdown");
-                             });
+    LaunchOnAThread launch(second, "/shutdown");
     if (c.outlastsTheAnswerWait)
-        launch.wait();
+        EXPECT_TRUE(pelktest::waitUntil([&] { return launch.ended(); }, 5000));
     else
         // The start-up lasts past the launch's tries, and the launch waits for the answer meanwhile.
         EXPECT_TRUE(pelktest::waitUntil(
@@ -236,7 +256,7 @@ TEST_P(LaunchDuringStartUp, IsTakenOnceOrTruthfullyNotTaken)
             {
                 return std::chrono::steady_clock::now() - launchStart >
                            std::chrono::milliseconds(limits.senderWaitMs + 100) &&
-                       launchThread != 0 && pelktest::blockedInPoll(launchThread);
+                       launch.blockedInPoll();
             },
             5000));
 
@@ -277,6 +297,237 @@ INSTANTIATE_TEST_SUITE_P(
                   "the command line was not handed over",
                   {"later"}}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// A crowd of launches while the running instance is still starting (a desktop's burst, a script): every
+// one waits in the socket's queue, is taken once the instance listens, and is carried out once.
+TEST_F(SingleInstanceTest, ACrowdOfLaunchesDuringTheStartUpIsTakenWhole)
+{
+    constexpr int crowd = 32;
+    auto limits = quickLimits();
+    limits.answerWaitMs = 8000; // the start-up here lasts until the whole crowd is waiting
+
+    SingleInstance first({folder}, limits);
+    ASSERT_EQ(first.claim(""), Role::first);
+
+    std::vector<std::unique_ptr<SingleInstance>> instances;
+    std::vector<std::unique_ptr<LaunchOnAThread>> launches;
+    for (int i = 0; i < crowd; ++i)
+    {
+        instances.push_back(std::make_unique<SingleInstance>(std::vector<juce::File>{folder}, limits));
+        launches.push_back(std::make_unique<LaunchOnAThread>(*instances.back(), "launch " + juce::String(i)));
+    }
+    // Every launch has connected and waits for the answer, or has already given up.
+    EXPECT_TRUE(pelktest::waitUntil(
+        [&]
+        {
+            return std::all_of(launches.begin(), launches.end(),
+                               [](const auto& launch) { return launch->ended() || launch->blockedInPoll(); });
+        },
+        5000));
+
+    first.startListening([this](const juce::String& text) { received.push_back(text); });
+
+    std::vector<juce::String> expected;
+    for (int i = 0; i < crowd; ++i)
+    {
+        EXPECT_EQ(launches[(size_t) i]->get(), Role::handedOver) << i;
+        EXPECT_EQ(instances[(size_t) i]->diagnostics().joinIntoString("\n"), "") << i;
+        expected.push_back("launch " + juce::String(i));
+    }
+    auto carriedOut = receivedBeforeAMarker();
+    std::sort(carriedOut.begin(), carriedOut.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(carriedOut, expected);
+}
+
+// Stands in for a running instance: it holds the lock and listens with the smallest backlog, and takes
+// connections only when the test asks it to.
+class StandInInstance
+{
+public:
+    explicit StandInInstance(const juce::File& folder)
+    {
+        EXPECT_TRUE(folder.createDirectory());
+        ::chmod(folder.getFullPathName().toRawUTF8(), 0700);
+        lock = ::open(folder.getChildFile("Pelk VOD Panel.lock").getFullPathName().toRawUTF8(),
+                      O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+
+        std::strcpy(address.sun_path,
+                    folder.getChildFile("Pelk VOD Panel.sock").getFullPathName().toRawUTF8());
+        listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        EXPECT_EQ(::listen(listening, 0), 0);
+    }
+
+    ~StandInInstance()
+    {
+        emptyTheQueue();
+        ::close(listening);
+        ::close(lock);
+    }
+
+    // Fills the queue with connections of its own that send nothing, until a further connect fails.
+    void fillTheQueue()
+    {
+        for (;;)
+        {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+            {
+                EXPECT_EQ(errno, EAGAIN);
+                ::close(fd);
+                break;
+            }
+            fillers.push_back(fd);
+        }
+        EXPECT_FALSE(fillers.empty());
+    }
+
+    // Closes the fillers; their connections stay queued until they are served.
+    void emptyTheQueue()
+    {
+        for (const int fd : fillers)
+            ::close(fd);
+        fillers.clear();
+    }
+
+    // Waits up to timeoutMs for a queued connection and takes its command line: the connection, or -1.
+    int takeOne(std::string& text, int timeoutMs)
+    {
+        pollfd p{listening, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) != 1)
+            return -1;
+        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+        const timeval bound{2, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound));
+        unsigned char head[8];
+        text.clear();
+        if (::recv(fd, head, sizeof(head), MSG_WAITALL) == (ssize_t) sizeof(head))
+        {
+            const uint32_t n =
+                head[4] | (uint32_t) head[5] << 8 | (uint32_t) head[6] << 16 | (uint32_t) head[7] << 24;
+            text.resize(n);
+            if (n > 0 && ::recv(fd, text.data(), n, MSG_WAITALL) != (ssize_t) n)
+                text = "(incomplete)";
+        }
+        return fd;
+    }
+
+    // Serves what is queued now as the running instance does: each command line that came is answered
+    // "ok" and returned; connections that sent nothing are closed.
+    std::vector<std::string> serveTheQueue()
+    {
+        std::vector<std::string> texts;
+        std::string text;
+        for (int fd; (fd = takeOne(text, 0)) >= 0; ::close(fd))
+            if (!text.empty())
+            {
+                texts.push_back(text);
+                ::send(fd, "ok\n", 3, MSG_NOSIGNAL);
+            }
+        return texts;
+    }
+
+private:
+    sockaddr_un address{AF_UNIX, {}};
+    int lock = -1;
+    int listening = -1;
+    std::vector<int> fillers;
+};
+
+// A connection refused for a full queue is no connection: the launch keeps trying while the instance is
+// busy, and tells the truth when its queue stays full to the end of the wait.
+class LaunchAtAFullQueue : public SingleInstanceTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(LaunchAtAFullQueue, RetriesUntilTheInstanceTakesItOrTheWaitIsOver)
+{
+    const bool queueEmptied = GetParam();
+    StandInInstance busy(folder);
+    busy.fillTheQueue();
+    const auto limits = quickLimits();
+
+    SingleInstance second({folder}, limits);
+    const auto start = std::chrono::steady_clock::now();
+    LaunchOnAThread launch(second, "/defaults");
+    // Still trying: it waits between its tries instead of reading the unconnected socket as an answer.
+    EXPECT_TRUE(pelktest::waitUntil([&] { return launch.blockedInSleep(); }, 5000));
+
+    std::vector<std::string> served;
+    if (queueEmptied)
+    {
+        busy.emptyTheQueue();
+        EXPECT_TRUE(pelktest::waitUntil(
+            [&]
+            {
+                const auto texts = busy.serveTheQueue();
+                served.insert(served.end(), texts.begin(), texts.end());
+                return launch.ended();
+            },
+            5000));
+    }
+
+    EXPECT_EQ(launch.get(), Role::handedOver);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(limits.answerWaitMs + 1000));
+    if (queueEmptied)
+    {
+        EXPECT_EQ(served, std::vector<std::string>{"/defaults"});
+        EXPECT_EQ(second.diagnostics().joinIntoString("\n"), "");
+    }
+    else
+    {
+        EXPECT_EQ(second.diagnostics().joinIntoString("\n"),
+                  "Pelk VOD Panel: another instance is running but took no further launch within 1.5 s; "
+                  "the command line was not handed over");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Queues, LaunchAtAFullQueue, ::testing::Bool(),
+                         [](const auto& test) { return test.param ? "Emptied" : "StaysFull"; });
+
+// An instance that answers each connection late, and then only that it is ending: the launch's whole wait,
+// across its connections, stays within the one bound.
+TEST_F(SingleInstanceTest, AnInstanceAnsweringLateNeverStretchesTheWaitPastTheBound)
+{
+    auto limits = quickLimits();
+    limits.senderWaitMs = 1000;
+    limits.answerWaitMs = 1000;
+    StandInInstance late(folder);
+
+    std::atomic<bool> stop{false};
+    std::thread answering(
+        [&]
+        {
+            std::string text;
+            while (!stop)
+            {
+                const int fd = late.takeOne(text, 20);
+                if (fd < 0)
+                    continue;
+                // Answers after 0.6 of the bound, or sooner when the launch has gone.
+                pollfd p{fd, POLLRDHUP, 0};
+                ::poll(&p, 1, limits.answerWaitMs * 6 / 10);
+                ::send(fd, "no\n", 3, MSG_NOSIGNAL);
+                ::close(fd);
+            }
+        });
+
+    SingleInstance second({folder}, limits);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(second.claim("/shutdown"), Role::handedOver);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    stop = true;
+    answering.join();
+
+    EXPECT_GE(waited, std::chrono::milliseconds(limits.answerWaitMs));
+    EXPECT_LT(waited, std::chrono::milliseconds(limits.answerWaitMs + 400));
+    EXPECT_EQ(second.diagnostics().joinIntoString("\n"),
+              "Pelk VOD Panel: another instance is running but did not answer within 1 s; "
+              "the command line was not handed over");
+}
 
 // A sender that withdrew its command line while it sat in the backlog, by no longer reading or by closing:
 // the instance does not carry it out once it accepts it.

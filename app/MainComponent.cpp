@@ -6,7 +6,7 @@
 #include "AboutWindow.h"
 #include "BinaryData.h"
 #include "ContentBorderConstrainer.h"
-#include "DeviceEventLock.h"
+#include "DeviceEventHandOff.h"
 #include "LevelFaders.h"
 #include "PanelAudio.h"
 #include "PatchGridLoopbackDialog.h"
@@ -258,27 +258,27 @@ MainComponent::~MainComponent()
 
 void MainComponent::OnApiCallback(void* owner, void*, ORV_CallbackEvent event)
 {
-    if (owner == nullptr)
-        return;
-    const DeviceEventLock lock(owner);
-    if (!lock.isLocked())
-        return; // the panel is going or the event loop has ended: the event is dropped
-
-    auto* panel = static_cast<MainComponent*>(owner);
-    switch (event)
+    const auto handle = [owner, event]
     {
-        case ORV_EVENT_AUDIO_PROPERTY_CHANGED:
-            panel->startTimer(readBackTimerId, 50);
-            break;
-        case ORV_EVENT_DEVICE_REMOVED:
-            panel->handleDeviceRemoved();
-            break;
-        case ORV_EVENT_DEVICE_READY:
-            panel->handleDeviceReady();
-            break;
-        default:
-            break;
-    }
+        auto* panel = static_cast<MainComponent*>(owner);
+        switch (event)
+        {
+            case ORV_EVENT_AUDIO_PROPERTY_CHANGED:
+                panel->startTimer(readBackTimerId, 50);
+                break;
+            case ORV_EVENT_DEVICE_REMOVED:
+                panel->handleDeviceRemoved();
+                break;
+            case ORV_EVENT_DEVICE_READY:
+                panel->handleDeviceReady();
+                break;
+            default:
+                break;
+        }
+    };
+    // Handled on the message thread while the panel is current; once the panel is going or the event loop
+    // has ended, the event is dropped.
+    runDeviceEventOnMessageThread(owner, handle);
 }
 
 void MainComponent::handleDeviceRemoved()

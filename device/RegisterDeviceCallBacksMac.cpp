@@ -1,6 +1,6 @@
 #include "RegisterDeviceCallBacksMac.h"
 
-#include "DeviceEventLock.h"
+#include "DeviceEventHandOff.h"
 #include "DeviceIds.h"
 #include "USBCommands.h"
 
@@ -267,7 +267,7 @@ void RegisterDeviceCallBacks()
 void UnregisterDeviceCallBacks()
 {
     mydeviceStruct.owner = nullptr;
-    DeviceEventLock::abortPendingLocks();
+    wakeWaitingDeviceEvents();
 
     ReleaseRawDevice();
     UnregisterRawDeviceCallBacks();

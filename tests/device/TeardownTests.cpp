@@ -1,17 +1,20 @@
-// Teardown: after it, no event reaches the former owner, and a receiver waiting for the message-thread
-// lock gives up instead of hanging.
+// Teardown: after it, no event reaches the former owner, and a receiver waiting for the message thread to
+// handle its event gives up instead of hanging.
 
-#include "DeviceEventLock.h"
+#include "DeviceEventHandOff.h"
 #include "DeviceTestSupport.h"
 #include "RegisterDeviceCallBacksMac.h"
 #include "USBCommands.h"
 
 #include <juce_events/juce_events.h>
 
+#include <atomic>
 #include <chrono>
-#include <future>
+#include <functional>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -28,21 +31,6 @@ protected:
 
     EventRecorder recorder;
 };
-
-// Runs body on another thread and reports whether it ended within the time.
-bool endsWithin(std::function<void()> body, std::chrono::milliseconds time)
-{
-    auto done = std::make_shared<std::promise<void>>();
-    auto ended = done->get_future();
-    std::thread(
-        [body, done]
-        {
-            body();
-            done->set_value();
-        })
-        .detach();
-    return ended.wait_for(time) == std::future_status::ready;
-}
 } // namespace
 
 TEST_F(TeardownTest, AfterTeardownNoNotificationReachesTheFormerOwner)
@@ -87,32 +75,58 @@ TEST_F(TeardownTest, AnEventRaisedOnTheNotificationThreadAfterTeardownIsDropped)
     EXPECT_EQ(recorder.codes(), Events{ORV_EVENT_DEVICE_READY});
 }
 
-TEST_F(TeardownTest, TheEventLockIsTakenWhileTheLoopRuns)
+namespace
 {
-    std::atomic<bool> locked{false};
+// What a handler saw when it ran.
+struct HandlerRun
+{
+    std::atomic<bool> ran{false};
+    std::atomic<bool> onTheMessageThread{false};
+    std::atomic<bool> ownerCurrent{false};
+
+    std::function<void()> handler(void* owner)
+    {
+        return [this, owner]
+        {
+            onTheMessageThread = juce::MessageManager::getInstance()->isThisTheMessageThread();
+            ownerCurrent = mydeviceStruct.owner.load() == owner;
+            ran = true;
+        };
+    }
+};
+} // namespace
+
+TEST_F(TeardownTest, AnEventFromAnotherThreadIsHandledOnTheMessageThreadWhileTheCallerWaits)
+{
+    HandlerRun run;
+    std::atomic<bool> handled{false};
+    std::atomic<bool> ranBeforeTheCallEnded{false};
     std::atomic<bool> done{false};
     std::thread receiver(
         [&]
         {
-            DeviceEventLock lock(&recorder);
-            locked = lock.isLocked();
+            handled = runDeviceEventOnMessageThread(&recorder, run.handler(&recorder));
+            ranBeforeTheCallEnded = run.ran.load();
             done = true;
         });
     EXPECT_TRUE(pelktest::pumpUntil([&] { return done.load(); }, 10000));
     receiver.join();
-    EXPECT_TRUE(locked);
+    EXPECT_TRUE(handled);
+    EXPECT_TRUE(ranBeforeTheCallEnded) << "the caller went on before its event was handled";
+    EXPECT_TRUE(run.onTheMessageThread);
+    EXPECT_TRUE(run.ownerCurrent);
 }
 
-TEST_F(TeardownTest, AReceiverWaitingForTheLockGivesUpWhenTheOwnerIsCleared)
+TEST_F(TeardownTest, AReceiverWaitingForTheMessageThreadGivesUpWhenTheOwnerIsCleared)
 {
-    std::atomic<bool> locked{true};
+    HandlerRun run;
+    std::atomic<bool> handled{true};
     std::atomic<pid_t> receiverId{0};
     std::thread receiver(
         [&]
         {
             receiverId = pelktest::currentThreadId();
-            DeviceEventLock lock(&recorder);
-            locked = lock.isLocked();
+            handled = runDeviceEventOnMessageThread(&recorder, run.handler(&recorder));
         });
     // The receiver runs until it sleeps waiting for the message thread (this thread, busy here).
     ASSERT_TRUE(waitUntil([&] { return receiverId != 0 && threadSleeps(receiverId); }))
@@ -124,23 +138,25 @@ TEST_F(TeardownTest, AReceiverWaitingForTheLockGivesUpWhenTheOwnerIsCleared)
     const auto start = std::chrono::steady_clock::now();
     receiver.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    EXPECT_FALSE(locked);
+    EXPECT_FALSE(handled);
+    // The message it had posted runs now, and does nothing.
+    EXPECT_TRUE(pelktest::drainMessageLoop());
+    EXPECT_FALSE(run.ran);
 }
 
-// The owner is cleared on the message thread while a receiver waits for the lock, and nothing wakes the
-// receiver early: the lock is granted once the loop runs again, and only the check made after taking it
-// tells the receiver that its owner has gone.
-TEST_F(TeardownTest, AReceiverGrantedTheLockAfterItsOwnerWasClearedGivesItBack)
+// The owner is cleared on the message thread while a receiver waits, and nothing wakes the receiver: the
+// event is dropped all the same, whether the receiver or the message notices first.
+TEST_F(TeardownTest, AnEventWhoseOwnerWasClearedBeforeItsMessageRanIsDropped)
 {
+    HandlerRun run;
     std::atomic<pid_t> receiverId{0};
     std::atomic<bool> done{false};
-    std::atomic<bool> locked{true};
+    std::atomic<bool> handled{true};
     std::thread receiver(
         [&]
         {
             receiverId = pelktest::currentThreadId();
-            DeviceEventLock lock(&recorder);
-            locked = lock.isLocked();
+            handled = runDeviceEventOnMessageThread(&recorder, run.handler(&recorder));
             done = true;
         });
 
@@ -151,27 +167,94 @@ TEST_F(TeardownTest, AReceiverGrantedTheLockAfterItsOwnerWasClearedGivesItBack)
     mydeviceStruct.owner = nullptr;
     EXPECT_TRUE(pelktest::pumpUntil([&] { return done.load(); }, 10000));
     receiver.join();
-    EXPECT_FALSE(locked);
+    EXPECT_TRUE(pelktest::drainMessageLoop());
+    EXPECT_FALSE(handled);
+    EXPECT_FALSE(run.ran);
 }
 
 TEST_F(TeardownTest, AReceiverGivesUpOnceTheEventLoopHasStopped)
 {
-    juce::MessageManager::getInstance()->stopDispatchLoop();
-    std::atomic<bool> locked{true};
-    EXPECT_TRUE(endsWithin(
+    HandlerRun run;
+    std::atomic<bool> handled{true};
+    std::atomic<bool> done{false};
+    std::atomic<pid_t> receiverId{0};
+    std::thread receiver(
         [&]
         {
-            DeviceEventLock lock(&recorder);
-            locked = lock.isLocked();
-        },
-        std::chrono::milliseconds(2000)));
-    EXPECT_FALSE(locked);
+            receiverId = pelktest::currentThreadId();
+            handled = runDeviceEventOnMessageThread(&recorder, run.handler(&recorder));
+            done = true;
+        });
+    // Waiting for the message thread, which stops its loop meanwhile.
+    ASSERT_TRUE(waitUntil([&] { return receiverId != 0 && threadSleeps(receiverId); }))
+        << "the receiver never started waiting";
+    juce::MessageManager::getInstance()->stopDispatchLoop();
+    EXPECT_TRUE(waitUntil([&] { return done.load(); }, 2000));
+    receiver.join();
+    EXPECT_FALSE(handled);
+
+    // A later event is dropped at once.
+    std::thread later([&] { handled = runDeviceEventOnMessageThread(&recorder, run.handler(&recorder)); });
+    later.join();
+    EXPECT_FALSE(handled);
+    EXPECT_FALSE(run.ran);
 }
 
-TEST_F(TeardownTest, OnTheMessageThreadTheLockHoldsWhileTheOwnerIsCurrent)
+TEST_F(TeardownTest, OnTheMessageThreadTheHandlerRunsAtOnceWhileTheOwnerIsCurrent)
 {
     juce::MessageManager::getInstance()->stopDispatchLoop();
-    EXPECT_TRUE(DeviceEventLock(&recorder).isLocked());
+    HandlerRun run;
+    EXPECT_TRUE(runDeviceEventOnMessageThread(&recorder, run.handler(&recorder)));
+    EXPECT_TRUE(run.ran);
+    EXPECT_TRUE(run.onTheMessageThread);
+
+    HandlerRun afterwards;
     mydeviceStruct.owner = nullptr;
-    EXPECT_FALSE(DeviceEventLock(&recorder).isLocked());
+    EXPECT_FALSE(runDeviceEventOnMessageThread(&recorder, afterwards.handler(&recorder)));
+    EXPECT_FALSE(afterwards.ran);
+}
+
+// Stress: several notification threads deliver events without pause while the message thread handles some,
+// then unregisters the receiver, round after round. Every handler runs on the message thread while its owner
+// is current, each delivery that reports its event handled had it handled, and no thread hangs.
+TEST_F(TeardownTest, ManyEventsWhileTheReceiverUnregistersAreHandledOrDropped)
+{
+    constexpr int rounds = 50, threads = 4;
+    for (int round = 0; round < rounds; ++round)
+    {
+        mydeviceStruct.owner = &recorder; // registered again
+        std::atomic<bool> stop{false}, unregistered{false};
+        std::atomic<int> handled{0}, reported{0}, wrong{0};
+        const auto handler = [&]
+        {
+            if (!juce::MessageManager::getInstance()->isThisTheMessageThread() || unregistered ||
+                mydeviceStruct.owner.load() != &recorder)
+                ++wrong;
+            ++handled;
+        };
+        std::vector<std::thread> notifiers;
+        for (int t = 0; t < threads; ++t)
+            notifiers.emplace_back(
+                [&]
+                {
+                    while (!stop)
+                        if (runDeviceEventOnMessageThread(&recorder, handler))
+                            ++reported;
+                });
+
+        EXPECT_TRUE(pelktest::pumpUntil([&] { return handled >= 20; }, 10000)) << "round " << round;
+        {
+            OutputCapture quiet;
+            UnregisterDeviceCallBacks();
+        }
+        unregistered = true;
+        EXPECT_TRUE(pelktest::drainMessageLoop());
+        stop = true;
+        for (auto& t : notifiers)
+            t.join();
+        EXPECT_TRUE(pelktest::drainMessageLoop());
+
+        EXPECT_EQ(wrong.load(), 0) << "round " << round;
+        EXPECT_EQ(reported.load(), handled.load()) << "round " << round;
+    }
 }

@@ -317,7 +317,9 @@ SingleInstance::Claim SingleInstance::lockOrHandOver(int lock, const std::string
             failure =
                 "another instance is running but did not answer within " + secondsText(limits.answerWaitMs);
         else if (handOver == HandOver::refused)
-            failure = "another instance is running but refused the command line";
+            failure = "the instance on the socket belongs to another user, so it was refused";
+        else if (handOver == HandOver::garbled)
+            failure = "another instance is running but its answer was not understood";
         else if (handOver == HandOver::busy && now >= latest)
             failure = "another instance is running but took no further launch within " +
                       secondsText(limits.answerWaitMs);
@@ -428,7 +430,7 @@ SingleInstance::HandOver SingleInstance::handOverOnce(const std::string& text,
         return withdrawn ? HandOver::unanswered : HandOver::ending;
     if (std::memcmp(reply, ending, sizeof(ending)) == 0)
         return HandOver::ending;
-    return std::memcmp(reply, answer, sizeof(answer)) == 0 ? HandOver::taken : HandOver::refused;
+    return std::memcmp(reply, answer, sizeof(answer)) == 0 ? HandOver::taken : HandOver::garbled;
 }
 
 void SingleInstance::startListening(std::function<void(const juce::String&)> receiver)

@@ -94,7 +94,8 @@ private:
         busy,         // the instance's queue of launches is full: try again
         ending,       // the instance answered that it is ending, or closed without an answer: it is going
         unanswered,   // no answer by the deadline: the command line was withdrawn
-        refused,      // the running instance belongs to someone else, or answered nonsense
+        refused,      // the instance on the socket belongs to another user: it gets nothing
+        garbled,      // the instance answered something that is no answer
         unreachable   // no socket address for the folder
     };
     // One connection: the command line goes over and the answer is awaited until answerDeadline.

@@ -529,6 +529,25 @@ TEST_F(SingleInstanceTest, AnInstanceAnsweringLateNeverStretchesTheWaitPastTheBo
               "the command line was not handed over");
 }
 
+TEST_F(SingleInstanceTest, AnAnswerThatIsNoAnswerIsReportedAsSuch)
+{
+    StandInInstance odd(folder);
+    std::thread answering(
+        [&]
+        {
+            std::string text;
+            const int fd = odd.takeOne(text, 5000);
+            ::send(fd, "hi!", 3, MSG_NOSIGNAL);
+            ::close(fd);
+        });
+    SingleInstance second({folder}, quickLimits());
+    EXPECT_EQ(second.claim("/init"), Role::handedOver);
+    answering.join();
+    EXPECT_EQ(second.diagnostics().joinIntoString("\n"),
+              "Pelk VOD Panel: another instance is running but its answer was not understood; "
+              "the command line was not handed over");
+}
+
 // A sender that withdrew its command line while it sat in the backlog, by no longer reading or by closing:
 // the instance does not carry it out once it accepts it.
 class WithdrawnCommandLine : public SingleInstanceTest, public ::testing::WithParamInterface<int>
@@ -711,6 +730,22 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+sockaddr_un addressOf(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    return address;
+}
+
+// In a forked child run as root: becomes the user "nobody" and opens a Unix socket; -1 on failure.
+int socketOfAnotherUser()
+{
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+        return -1;
+    return ::socket(AF_UNIX, SOCK_STREAM, 0);
+}
+
 TEST_F(SingleInstanceTest, AConnectionFromAnotherUserIsRefused)
 {
     if (::geteuid() != 0)
@@ -729,13 +764,9 @@ TEST_F(SingleInstanceTest, AConnectionFromAnotherUserIsRefused)
     ASSERT_GE(child, 0);
     if (child == 0)
     {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(2);
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, path.c_str());
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        const int fd = socketOfAnotherUser();
+        const auto address = addressOf(path);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
             ::_exit(3);
         [[maybe_unused]] auto n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
         char reply[4];
@@ -748,6 +779,60 @@ TEST_F(SingleInstanceTest, AConnectionFromAnotherUserIsRefused)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the other user got an answer (1) or could not connect (3)";
 
     EXPECT_TRUE(receivedBeforeAMarker().empty());
+}
+
+// The other way round: the process listening on the socket belongs to another user. It is refused the
+// command line, and only then does the launch say "refused".
+TEST_F(SingleInstanceTest, AnInstanceOfAnotherUserIsRefusedTheCommandLine)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+
+    ASSERT_TRUE(folder.createDirectory());
+    ASSERT_EQ(::chmod(root.path().getFullPathName().toRawUTF8(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.getFullPathName().toRawUTF8(), 0777), 0);
+    const int lock = ::open(folder.getChildFile("Pelk VOD Panel.lock").getFullPathName().toRawUTF8(),
+                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    const auto path = folder.getChildFile("Pelk VOD Panel.sock").getFullPathName().toStdString();
+
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        ::close(ready[0]);
+        ::close(release[1]);
+        const int fd = socketOfAnotherUser();
+        const auto address = addressOf(path);
+        if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::chmod(path.c_str(), 0777) != 0 || ::listen(fd, 4) != 0)
+            ::_exit(3);
+        [[maybe_unused]] auto n = ::write(ready[1], "r", 1);
+        char byte;
+        n = ::read(release[0], &byte, 1); // until the test is done
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char byte = 0;
+    const bool listening = ::read(ready[0], &byte, 1) == 1;
+
+    SingleInstance second({folder}, quickLimits());
+    const auto role = listening ? second.claim("/shutdown") : Role::alone;
+    ::close(release[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(ready[0]);
+    ::close(lock);
+
+    ASSERT_TRUE(listening) << "the other user's listener did not start";
+    EXPECT_EQ(role, Role::handedOver);
+    EXPECT_EQ(second.diagnostics().joinIntoString("\n"),
+              "Pelk VOD Panel: the instance on the socket belongs to another user, so it was refused; "
+              "the command line was not handed over");
 }
 
 // Takes every free descriptor number but `spare` (the soft limit lowered to at most 256 for it); gives them

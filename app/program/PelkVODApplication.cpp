@@ -213,10 +213,12 @@ void PelkVODApplication::initialise(const juce::String& commandLine)
     }
 
     // Without a display no window can be made (the framework would crash placing the first one): one line
-    // says why, and the program ends with status 1; shutdown() releases the lock and the socket.
+    // says why, and the program ends with status 1, leaving no lock file, socket or folder of its own.
     if (const auto problem = pelk::program::unreachableDisplay())
     {
         errorLine(*problem);
+        if (instance != nullptr)
+            instance->releaseAndRemove();
         setApplicationReturnValue(1);
         requestStop();
         return;

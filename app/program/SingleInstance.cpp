@@ -170,12 +170,15 @@ private:
 
 // Creates the folder (and its parents) if need be and opens it, when it is a real folder of this user's,
 // made private to the user (0700); an invalid descriptor otherwise.
-Descriptor openPrivateFolder(const juce::File& dir)
+Descriptor openPrivateFolder(const juce::File& dir, bool& made)
 {
     const auto path = dir.getFullPathName().toStdString();
+    made = false;
     if (!dir.getParentDirectory().createDirectory())
         return Descriptor();
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    if (::mkdir(path.c_str(), 0700) == 0)
+        made = true;
+    else if (errno != EEXIST)
         return Descriptor();
 
     Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -199,6 +202,20 @@ int tryLock(int lockFd)
         r = ::flock(lockFd, LOCK_EX | LOCK_NB);
     while (r != 0 && errno == EINTR);
     return r == 0 ? 0 : errno;
+}
+
+// Whether the locked descriptor is still the file the folder names: a start that ended before it ran
+// removes its lock file, so a launch that waited on the old file must take the lock of the new one.
+bool isNamedLock(int lockFd, int folderFd)
+{
+    struct stat held
+    {
+    };
+    struct stat named
+    {
+    };
+    return ::fstat(lockFd, &held) == 0 && ::fstatat(folderFd, lockName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 } // namespace
 
@@ -257,29 +274,40 @@ SingleInstance::Role SingleInstance::claim(const juce::String& commandLine)
 
     for (const auto& dir : candidates)
     {
-        Descriptor folder = openPrivateFolder(dir);
-        if (!folder.valid())
-            continue;
-        Descriptor lock(::openat(folder.get(), lockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!lock.valid())
-            continue;
-
-        chosenFolder = dir;
-        socketAddress = socketAddressFor(dir, folder.get(), socketName);
-
-        const auto outcome = lockOrHandOver(lock.get(), text);
-        if (outcome == Claim::locked)
+        // A lock taken on a file that was removed meanwhile, with its folder perhaps, keeps nobody out: the
+        // folder and the file are opened again, and the lock taken there.
+        for (int attempt = 0; attempt < 8; ++attempt)
         {
-            dirFd = folder.release();
-            lockFd = lock.release();
-            if (!bindSocket())
-                // The lock still keeps other launches out; they just cannot hand anything over.
-                notes.add("Pelk VOD Panel: no socket for later launches in " + folderText(dir) +
-                          "; a second launch will not reach this instance");
-            return Role::first;
+            bool made = false;
+            Descriptor folder = openPrivateFolder(dir, made);
+            if (!folder.valid())
+                break;
+            Descriptor lock(
+                ::openat(folder.get(), lockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (!lock.valid())
+                break;
+
+            chosenFolder = dir;
+            socketAddress = socketAddressFor(dir, folder.get(), socketName);
+
+            const auto outcome = lockOrHandOver(lock.get(), text);
+            if (outcome == Claim::locked && !isNamedLock(lock.get(), folder.get()))
+                continue;
+            if (outcome == Claim::locked)
+            {
+                madeFolder = made;
+                dirFd = folder.release();
+                lockFd = lock.release();
+                if (!bindSocket())
+                    // The lock still keeps other launches out; they just cannot hand anything over.
+                    notes.add("Pelk VOD Panel: no socket for later launches in " + folderText(dir) +
+                              "; a second launch will not reach this instance");
+                return Role::first;
+            }
+            if (outcome == Claim::handedOver)
+                return Role::handedOver;
+            break;
         }
-        if (outcome == Claim::handedOver)
-            return Role::handedOver;
     }
 
     notes.add("Pelk VOD Panel: no usable folder for the single-instance lock; running without it");
@@ -516,6 +544,18 @@ void SingleInstance::stopAccepting()
 {
     const std::lock_guard<std::mutex> guard(acceptingLock);
     accepting = false;
+}
+
+void SingleInstance::releaseAndRemove()
+{
+    // The file goes while the lock is held, so no launch can take a lock on it that counts (isNamedLock).
+    if (lockFd >= 0 && dirFd >= 0)
+        ::unlinkat(dirFd, lockName, 0);
+    release();
+    // Only a folder this launch made, and only when empty: rmdir leaves anything else alone.
+    if (madeFolder)
+        ::rmdir(chosenFolder.getFullPathName().toRawUTF8());
+    madeFolder = false;
 }
 
 void SingleInstance::release()

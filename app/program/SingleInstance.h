@@ -70,6 +70,10 @@ public:
     // Stops listening, removes the socket and lets the lock go.
     void release();
 
+    // As release(), and removes the lock file too, and the folder when this launch made it: for a start
+    // that ends before the program ran, leaving nothing behind.
+    void releaseAndRemove();
+
     // Lines for standard error about anything that did not go as planned.
     const juce::StringArray& diagnostics() const { return notes; }
 
@@ -110,6 +114,7 @@ private:
 
     int lockFd = -1;
     int dirFd = -1;
+    bool madeFolder = false; // the folder did not exist before this launch made it
     int listenFd = -1;
     int wakePipe[2] = {-1, -1};
     std::string socketAddress; // the path bound, possibly through /proc/self/fd

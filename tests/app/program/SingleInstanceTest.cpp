@@ -215,6 +215,41 @@ TEST_F(SingleInstanceTest, ALaterLaunchWhileTheInstanceIsEndingStartsAfreshOnceI
     EXPECT_TRUE(received.empty());
 }
 
+TEST_F(SingleInstanceTest, ALockFileRemovedUnderAWaitingLaunchStillLetsOnlyOneInstanceRun)
+{
+    auto first = startFirst();
+    first->stopAccepting();
+
+    // The later launch holds the old lock file open and waits for it when the first start removes it.
+    SingleInstance later({folder}, quickLimits());
+    LaunchOnAThread launch(later, "");
+    EXPECT_TRUE(pelktest::waitUntil([&] { return launch.blockedInSleep(); }, 5000));
+    first->releaseAndRemove();
+    ASSERT_EQ(launch.get(), Role::first);
+    later.startListening([this](const juce::String& text) { received.push_back(text); });
+
+    // Its lock is the one the folder names, so the next launch finds it running.
+    EXPECT_TRUE(folder.getChildFile("Pelk VOD Panel.lock").existsAsFile());
+    EXPECT_EQ(launchSecond("x"), Role::handedOver);
+    pumpUntilReceived(1);
+    EXPECT_EQ(received, std::vector<juce::String>{"x"});
+}
+
+TEST_F(SingleInstanceTest, AStartThatEndsBeforeItRanLeavesNothingBehind)
+{
+    startFirst()->releaseAndRemove();
+    EXPECT_FALSE(folder.exists()) << "the folder this launch made stays";
+
+    // A folder that was there before stays, with anything else in it.
+    ASSERT_TRUE(folder.createDirectory());
+    const auto other = folder.getChildFile("other");
+    ASSERT_TRUE(other.replaceWithText("x"));
+    startFirst()->releaseAndRemove();
+    EXPECT_TRUE(other.existsAsFile());
+    EXPECT_FALSE(folder.getChildFile("Pelk VOD Panel.lock").exists());
+    EXPECT_FALSE(folder.getChildFile("Pelk VOD Panel.sock").exists());
+}
+
 //==============================================================================
 // A later launch while the running instance is still starting: it holds the lock and its socket takes
 // connections into the backlog, but it accepts them only once its start-up is over, which may outlast the

@@ -220,14 +220,12 @@ juce::Array<juce::File> frameworkFontFolders(const juce::XmlElement& fontsConf)
     return folders;
 }
 
-std::optional<juce::String> narrowedFontPath(const char* currentValue, const juce::File& fontsConf)
+namespace
 {
-    if (currentValue != nullptr)
-        return std::nullopt;
-    const auto xml = juce::parseXML(fontsConf);
-    if (xml == nullptr)
-        return std::nullopt;
-    const auto folders = frameworkFontFolders(*xml);
+// narrowedFontPath() with fontsConf already parsed (as xml).
+std::optional<juce::String> narrowedFontPathOf(const juce::XmlElement& xml, const juce::File& fontsConf)
+{
+    const auto folders = frameworkFontFolders(xml);
     const auto config = loadFontconfig(fontsConf);
     if (folders.isEmpty() || config == nullptr || !coversFolders(config.get(), folders))
         return std::nullopt;
@@ -295,18 +293,30 @@ std::optional<juce::String> narrowedFontPath(const char* currentValue, const juc
     }
     return narrowed.joinIntoString(";");
 }
+} // namespace
+
+std::optional<juce::String> narrowedFontPath(const char* currentValue, const juce::File& fontsConf)
+{
+    if (currentValue != nullptr)
+        return std::nullopt;
+    const auto xml = juce::parseXML(fontsConf);
+    if (xml == nullptr)
+        return std::nullopt;
+    return narrowedFontPathOf(*xml, fontsConf);
+}
 
 void narrowFontFolders()
 {
-    const char* current = std::getenv("JUCE_FONT_PATH");
-    if (current != nullptr)
+    if (std::getenv("JUCE_FONT_PATH") != nullptr)
         return;
+    // The first fonts.conf that parses, parsed once.
     for (const auto* path : fontsConfPaths)
     {
         const juce::File fontsConf(path);
-        if (juce::parseXML(fontsConf) == nullptr)
+        const auto xml = juce::parseXML(fontsConf);
+        if (xml == nullptr)
             continue;
-        if (const auto narrowed = narrowedFontPath(current, fontsConf))
+        if (const auto narrowed = narrowedFontPathOf(*xml, fontsConf))
             ::setenv("JUCE_FONT_PATH", narrowed->toRawUTF8(), 0);
         return;
     }
